@@ -1,0 +1,6 @@
+#include "app/app.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdline, int show)
+{
+    return AppMain(instance, previous, cmdline, show);
+}

@@ -1,0 +1,284 @@
+/* The main window procedure: creation, layout, commands, teardown. */
+#include <stdio.h>
+#include <string.h>
+#include "app/app.h"
+#include "wavefile/wavefile.h"
+#include "playback/playback.h"
+#include "segments/segments.h"
+
+#define MIN_CLIENT_HEIGHT  320
+#define WAVEHDR_BYTES      32
+
+/* Measures the font, keeps the client height at least 320, takes the menu
+   and allocates the two wave headers. */
+static void OnCreate(HWND hwnd)
+{
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICA tm;
+    RECT client, outer;
+    int i;
+
+    GetTextMetricsA(dc, &tm);
+    App.AverageCharWidth = tm.tmAveCharWidth;
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+
+    GetClientRect(hwnd, &client);
+    GetWindowRect(hwnd, &outer);
+    App.ClientWidth = client.right;
+    if (client.bottom < MIN_CLIENT_HEIGHT)
+        SetWindowPos(hwnd, NULL, 0, 0, outer.right - outer.left,
+                     (outer.bottom - outer.top) - client.bottom + MIN_CLIENT_HEIGHT,
+                     SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
+
+    App.Menu = GetMenu(hwnd);
+    App.TornDown = 0;
+
+    for (i = 0; i < 2; i++)
+    {
+        App.HeaderBlocks[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, WAVEHDR_BYTES);
+        if (!App.HeaderBlocks[i])
+        {
+            MessageBoxA(NULL, "ヘッダー確保失敗", NULL, MB_ICONWARNING);
+            return;
+        }
+        PlaybackState.WaveHeaders[i] = (WAVEHDR *)GlobalLock(App.HeaderBlocks[i]);
+        if (!PlaybackState.WaveHeaders[i])
+        {
+            MessageBoxA(NULL, "ヘッダーロック失敗", NULL, MB_ICONWARNING);
+            GlobalFree(App.HeaderBlocks[i]);
+            App.HeaderBlocks[i] = NULL;
+            while (--i >= 0)
+            {
+                GlobalUnlock(App.HeaderBlocks[i]);
+                PlaybackState.WaveHeaders[i] = NULL;
+                GlobalFree(App.HeaderBlocks[i]);
+                App.HeaderBlocks[i] = NULL;
+            }
+            return;
+        }
+    }
+}
+
+static void MoveChild(int id, int x, int y, int width, int height)
+{
+    HWND child = GetDlgItem(App.MainWindow, id);
+    if (child)
+        MoveWindow(child, x, y, width, height, TRUE);
+}
+
+/* Lays the children out for a client area of w by h pixels. */
+static void OnSize(int w, int h)
+{
+    int column = (int)(0.9 * w);
+    int columnWidth = (int)(0.1 * w);
+    int room = w - 20;
+
+    App.ClientWidth = w;
+    MoveChild(IDC_SEGMENTLIST, 0, 0, (int)(0.9 * w - 2), (int)(0.8 * h));
+    MoveChild(IDM_OPEN,   column, 0,   columnWidth, 40);
+    MoveChild(IDM_SAVE,   column, 40,  columnWidth, 40);
+    MoveChild(IDM_LOOP,   (int)(0.9 * w + 5), 80, columnWidth, 30);
+    MoveChild(IDM_PLAY,   column, 110, columnWidth, 40);
+    MoveChild(IDM_STOP,   column, 150, columnWidth, 40);
+    MoveChild(IDM_DIVIDE, column, 200, columnWidth, 40);
+    MoveChild(IDM_JOIN,   column, 240, columnWidth, 40);
+    MoveChild(IDM_ERASE,  column, 280, columnWidth, 40);
+
+    PlaybackState.WaveViewHeight = (LONG)(0.2 * h - 20);
+    PlaybackState.WaveViewTop    = (LONG)(0.8 * h + 10);
+    PlaybackState.WaveViewWidth  = room > 1024 ? 1024 : room > 512 ? 512 : 256;
+    if (App.WaveView)
+        MoveWindow(App.WaveView, 10, PlaybackState.WaveViewTop,
+                   PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight, TRUE);
+}
+
+/* The open dialog; a cancelled dialog leaves path, title and list alone. */
+static void OnOpen(HWND hwnd)
+{
+    static const char filter[] = "ｻｳﾝﾄﾞ(*.WAV)\0*.WAV\0全ファイル(*.*)\0*.*\0";
+    OPENFILENAMEA *ofn = &App.OpenRecord;
+
+    lstrcpynA(App.PathBackup, WaveDocument.DocumentPath, sizeof(App.PathBackup));
+    memset(ofn, 0, sizeof(*ofn));
+    ofn->lStructSize    = OPENFILENAME_SIZE_VERSION_400A;
+    ofn->hwndOwner      = hwnd;
+    ofn->lpstrFilter    = filter;
+    ofn->nFilterIndex   = 1;
+    WaveDocument.DocumentPath[0] = '\0';
+    ofn->lpstrFile      = WaveDocument.DocumentPath;
+    ofn->nMaxFile       = sizeof(WaveDocument.DocumentPath);
+    ofn->lpstrFileTitle = WaveDocument.DocumentTitle;
+    ofn->nMaxFileTitle  = sizeof(WaveDocument.DocumentTitle);
+    ofn->Flags          = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+
+    if (GetOpenFileNameA(ofn))
+        LoadDocument(hwnd, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    else
+        lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
+}
+
+static void OnJoin(void)
+{
+    int paused = PauseForEdit();
+    JoinSegment();
+    SetFocus(App.SegmentList);
+    ResumeAfterEdit(paused);
+}
+
+static void OnLoopToggle(void)
+{
+    if (App.LoopFlag == 1)
+    {
+        CheckMenuItem(App.Menu, IDM_LOOP, MF_BYCOMMAND | MF_UNCHECKED);
+        App.LoopFlag = 0;
+    }
+    else
+    {
+        CheckMenuItem(App.Menu, IDM_LOOP, MF_BYCOMMAND | MF_CHECKED);
+        App.LoopFlag = 1;
+    }
+    SendMessageA(App.LoopCheck, BM_SETCHECK, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+static void OnViewChoice(int id)
+{
+    App.ViewMode = id;
+    CheckMenuItem(App.Menu, id, MF_BYCOMMAND | MF_CHECKED);
+    CheckMenuItem(App.Menu, id == IDM_WAVE ? IDM_LEVEL : IDM_WAVE, MF_BYCOMMAND | MF_UNCHECKED);
+    InvalidateRect(App.WaveView, NULL, TRUE);
+}
+
+/* Returns 0 when the command was handled, 1 when it goes to the default. */
+static int OnCommand(HWND hwnd, int id)
+{
+    switch (id)
+    {
+    case IDM_OPEN:   OnOpen(hwnd); break;
+    case IDM_SAVE:   SaveSegments(); break;
+    case IDM_EXIT:   SendMessageA(hwnd, WM_CLOSE, 0, 0); return 0;
+    case IDM_ABOUT:  MessageBoxA(hwnd, "PELNOR 0.02α", "バージョン情報", MB_OK); break;
+    case IDM_PLAY:   StartPlayback(); break;
+    case IDM_STOP:   StopPlayback(); break;
+    case IDM_RENAME: RenameSegments(); break;
+    case IDM_DIVIDE: DivideAtPlayPosition(); break;
+    case IDM_JOIN:   OnJoin(); break;
+    case IDM_LOOP:   OnLoopToggle(); break;
+    case IDM_LEVEL:
+    case IDM_WAVE:   OnViewChoice(id); return 0;
+    case IDM_ERASE:  EraseSegment(); break;
+    default:         return 1;
+    }
+    SetFocus(App.SegmentList);
+    return 0;
+}
+
+/* Stops a running playback without touching any control. */
+static void AbandonPlayback(void)
+{
+    int i;
+
+    PlaybackState.Stopping = 1;
+    waveOutReset(PlaybackState.OutputDevice);
+    for (i = 0; i < 2; i++)
+        if (PlaybackState.WaveHeaders[i] && PlaybackState.WaveHeaders[i]->lpData)
+        {
+            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
+                                   WAVEHDR_BYTES);
+            PlaybackState.WaveHeaders[i]->lpData = NULL;
+        }
+    waveOutClose(PlaybackState.OutputDevice);
+    PlaybackState.OutputDevice = NULL;
+    if (WaveDocument.ReadHandle)
+    {
+        mmioClose(WaveDocument.ReadHandle, 0);
+        WaveDocument.ReadHandle = NULL;
+    }
+    FreePlayBuffers();
+    PlaybackState.Playing = 0;
+}
+
+/* Runs on destruction and on the shutdown query; releases each thing once. */
+static void Teardown(void)
+{
+    int i;
+
+    if (App.TornDown)
+        return;
+    App.TornDown = 1;
+
+    if (PlaybackState.OutputDevice && PlaybackState.Playing)
+        AbandonPlayback();
+    CloseDocument();
+    for (i = 0; i < 2; i++)
+        if (App.HeaderBlocks[i])
+        {
+            GlobalUnlock(App.HeaderBlocks[i]);
+            PlaybackState.WaveHeaders[i] = NULL;
+            GlobalFree(App.HeaderBlocks[i]);
+            App.HeaderBlocks[i] = NULL;
+        }
+    PostQuitMessage(0);
+}
+
+void CloseDocument(void)
+{
+    if (!WaveDocument.ReadHandle)
+        return;
+    mmioClose(WaveDocument.ReadHandle, 0);
+    WaveDocument.ReadHandle = NULL;
+    if (PlaybackState.OutputDevice)
+    {
+        waveOutClose(PlaybackState.OutputDevice);
+        PlaybackState.OutputDevice = NULL;
+    }
+}
+
+static void OnChar(HWND hwnd, WPARAM ch)
+{
+    if (ch == 'E' || ch == 'e')
+        SendMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+static LRESULT OnNotify(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    const NMHDR *header = (const NMHDR *)lParam;
+
+    if (wParam == IDC_SEGMENTLIST && header->hwndFrom == GetDlgItem(hwnd, IDC_SEGMENTLIST))
+        return OnListNotify(hwnd, wParam, lParam);
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg)
+    {
+    case WM_CREATE:
+        OnCreate(hwnd);
+        break;
+    case WM_DESTROY:
+    case WM_QUERYENDSESSION:
+        Teardown();
+        break;
+    case WM_SIZE:
+        OnSize(LOWORD(lParam), HIWORD(lParam));
+        break;
+    case WM_SETFOCUS:
+        SetFocus(App.SegmentList);
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(hwnd, msg, wParam, lParam);
+    case WM_CHAR:
+        OnChar(hwnd, wParam);
+        break;
+    case WM_COMMAND:
+        if (OnCommand(hwnd, LOWORD(wParam)) == 0)
+            return 0;
+        break;
+    case MM_WOM_DONE:
+        OnBufferDone((WAVEHDR *)lParam);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}

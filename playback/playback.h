@@ -1,0 +1,59 @@
+/* Playback: buffer sizing and allocation, streaming through the
+   wave-output device, and the play cursor. */
+#ifndef PELNOR_PLAYBACK_H
+#define PELNOR_PLAYBACK_H
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#define BufferUnit      8192          /* frames per buffer at 8000 or 11025 Hz */
+#define LastBufferMark  0x10000000    /* dwUser: the buffer holds a range end */
+
+struct AUDIOBUFFER
+{
+    HGLOBAL Handle;
+    BYTE   *Data;                     /* locked address */
+};
+
+/* Streaming playback and the play cursor; one instance, PlaybackState. */
+struct PLAYBACKSTATE
+{
+    AUDIOBUFFER AudioBuffers[2];
+    WAVEHDR    *WaveHeaders[2];       /* allocated by the main window */
+    DWORD       LoadedBytes[2];
+    DWORD       BytesPerBuffer;
+    HWAVEOUT    OutputDevice;
+    int         Playing;
+    LONG        WaveViewHeight;
+    LONG        WaveViewWidth;        /* 256, 512 or 1024 */
+    LONG        WaveViewTop;
+    LONG        SegmentStart;         /* byte offsets within the sample data */
+    LONG        PlayStart;
+    LONG        SegmentEnd;
+    LONG        BlocksPerColumn;
+    LONG        RemainingBlocks;
+    LONG        CursorColumn;
+    int         Stopping;
+    int         CursorSkip;
+    int         LastChunk;
+};
+
+extern PLAYBACKSTATE PlaybackState;
+
+/* buffers */
+void ComputeBufferSize(const WAVEFORMATEX *format);
+int  AllocPlayBuffers(void);
+void FreePlayBuffers(void);
+
+/* streaming */
+void StartPlayback(void);
+void OnBufferDone(WAVEHDR *header);
+void StopPlayback(void);
+void EndPlayback(void);
+void ResetPlayCursor(void);
+void SeekPlayback(LONG position);
+
+/* cursor */
+void DrawPlayCursor(int erase);
+
+#endif

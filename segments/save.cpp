@@ -1,0 +1,6 @@
+/* Saving every segment to its own file. */
+#include "segments/segments.h"
+
+void SaveSegments(void)
+{
+}

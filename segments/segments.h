@@ -1,0 +1,47 @@
+/* Segments: the segment list (the list view is the only store of
+   segments), editing, and saving every segment to its own file. */
+#ifndef PELNOR_SEGMENTS_H
+#define PELNOR_SEGMENTS_H
+
+#include <windows.h>
+#include <commctrl.h>
+
+#define ERASED_NAME  "NUL"
+
+enum { COL_NAME = 0, COL_START = 1, COL_END = 2, COL_TIME = 3 };
+
+struct SEGMENTSTATE
+{
+    int  LastHandledRow;              /* row the selection handling last acted on */
+    char LastWrittenName[256];        /* last output name of a save run */
+};
+
+extern SEGMENTSTATE Segments;
+
+/* list and selection */
+void    InitSegmentColumns(HWND list);
+void    LoadDocument(HWND window, const char *path, const char *title);
+LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam);
+
+/* row access on the segment list */
+int  FirstSelectedRow(void);                  /* -1 when none */
+int  RowCount(void);
+void GetRowText(int row, int column, char *text, int capacity);
+void SetRowText(int row, int column, const char *text);
+void SelectRow(int row);
+
+/* editing */
+void DivideSegment(double fraction);
+void DivideAtPlayPosition(void);
+void JoinSegment(void);
+void EraseSegment(void);
+void RenameSegments(void);
+
+/* playback around an edit: returns 1 when playback was stopped for it */
+int  PauseForEdit(void);
+void ResumeAfterEdit(int paused);
+
+/* saving */
+void SaveSegments(void);
+
+#endif

@@ -1,0 +1,50 @@
+/* WAV file access: the open source document, header repair and the
+   segment writer. */
+#ifndef PELNOR_WAVEFILE_H
+#define PELNOR_WAVEFILE_H
+
+#include <windows.h>
+#include <mmsystem.h>
+
+/* The one open source file and what was derived from its format. */
+struct WAVEDOCUMENT
+{
+    char          DocumentPath[MAX_PATH];
+    char          DocumentTitle[256];
+    HMMIO         ReadHandle;        /* null when closed */
+    MMCKINFO      RiffChunk;
+    MMCKINFO      DataChunk;         /* dwDataOffset: first sample byte */
+    HLOCAL        FormatHandle;      /* the held copy of the fmt chunk */
+    WAVEFORMATEX *FormatBlock;       /* locked address, null when released */
+    WORD          FormatTag;
+    short         blockalign;
+    DWORD         BytesPerSec;
+    DWORD         KiloHertz;
+    DWORD         DrawBits;
+    DWORD         ChannelCode;       /* bit 1: two channels, bit 0: 16 bits */
+    DWORD         DataSize;
+    DWORD         BytesLeft;         /* countdown shared by playback and writer */
+};
+
+extern WAVEDOCUMENT WaveDocument;
+
+/* opening and validation */
+int  OpenWaveFile(void);
+void ClassifyFormat(const WAVEFORMATEX *format);
+UINT AllocFormatBlock(UINT size);
+void ReleaseFormatBlock(void);
+
+/* header repair: 0 when rewritten, 1 when refused or failed */
+int  RepairWaveHeader(void);
+
+/* segment writer */
+enum { AppendMode = 0, CreateMode = 4096 };
+void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
+
+/* Seconds to byte offset: the time is multiplied by BytesPerSec,
+   truncated, and cut down to whole blocks. */
+double ParseSeconds(const char *text);
+LONG   SecondsToOffset(double seconds);
+LONG   TextToOffset(const char *text);
+
+#endif
