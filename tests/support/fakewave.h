@@ -1,0 +1,50 @@
+/* A wave-output device under the test's control. The program's calls to
+   waveOutOpen, waveOutPrepareHeader, waveOutWrite, waveOutUnprepareHeader,
+   waveOutReset and waveOutClose reach this double through the import
+   table; with Enabled false every call goes on to the real winmm. */
+#ifndef PELNOR_TEST_FAKEWAVE_H
+#define PELNOR_TEST_FAKEWAVE_H
+
+#include <windows.h>
+#include <mmsystem.h>
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+struct FakeWaveCall
+{
+    std::string What;        /* "query", "open", "prepare", "write", "unprepare", "reset", "close" */
+    WAVEHDR    *Header;
+    DWORD       Length;      /* dwBufferLength at the call */
+    DWORD_PTR   User;        /* dwUser at the call */
+    DWORD       Rate;        /* nSamplesPerSec for query and open */
+    MMRESULT    Result;
+};
+
+struct FAKEWAVEOUT
+{
+    bool                      Enabled;
+    std::deque<MMRESULT>      OpenResults;    /* answers for the next queries and opens, in order */
+    std::set<DWORD>           RefusedRates;   /* answered WAVERR_BADFORMAT when no answer is queued */
+    int                       FailPrepareAt;  /* 1-based count of prepares from now; 0: never */
+    int                       FailWriteAt;
+    std::vector<FakeWaveCall> Calls;
+    std::deque<WAVEHDR *>     Queue;          /* written and not yet given back */
+    std::vector<BYTE>         Received;       /* every written buffer's bytes, in order */
+    HWND                      CallbackWindow;
+    bool                      IsOpen;
+    int                       ClosedWhileQueued;
+    int                       Prepares, Writes;
+};
+
+extern FAKEWAVEOUT FakeWave;
+
+void FakeWaveReset(bool enabled = true);
+/* Gives back the oldest queued buffer as the device would after playing
+   it: WHDR_DONE set and MM_WOM_DONE posted. False when none is queued. */
+bool FakeWaveComplete(void);
+/* How many calls of one kind were made. */
+int  FakeWaveCount(const char *what);
+
+#endif
