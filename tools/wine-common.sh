@@ -11,14 +11,20 @@
 #                         runs on a private Xvfb (ended with the Xvfb)
 #   $BUILD/wine/x11-display  the same for runs on the user's $DISPLAY
 #
-# Both prefixes: WINEARCH=win32, FontLink from Liberation Sans to Noto Sans CJK JP
-# (Japanese text), a regular-weight caption font, audio driver ALSA.
+# All prefixes: WINEARCH=win32, FontLink from Liberation Sans and System to
+# Noto Sans CJK JP (Japanese text), a regular-weight caption font, audio
+# driver ALSA.
 
 PELNOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Started without a standard input (CI): give Wine an empty one.
+if ! { true <&0; } 2>/dev/null; then
+    exec </dev/null
+fi
+
 # Bumped whenever the prefix set-up below changes: prefixes with another stamp
 # are rebuilt on their next use.
-PELNOR_PREFIX_STAMP=4
+PELNOR_PREFIX_STAMP=5
 
 pelnor_die() {
     echo "${PELNOR_TOOL:-wine}: $*" >&2
@@ -99,8 +105,13 @@ pelnor_prefix_create() {
     pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa
     pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
     pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y
-    pelnor_reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-        /v 'Liberation Sans' /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP'
+    # Japanese glyphs: the UI font (MS Shell Dlg -> Tahoma, absent, -> Liberation
+    # Sans) and the System font (controls without WM_SETFONT) link to Noto CJK.
+    local face
+    for face in 'Liberation Sans' System; do
+        pelnor_reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP'
+    done
     pelnor_reg_add 'HKCU\Control Panel\Desktop\WindowMetrics' \
         /v CaptionFont /t REG_BINARY /d "$PELNOR_CAPTION_FONT"
     # Flush the registry and let the new driver take effect at the next start.
