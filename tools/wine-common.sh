@@ -24,7 +24,7 @@ fi
 
 # Bumped whenever the prefix set-up below changes: prefixes with another stamp
 # are rebuilt on their next use.
-PELNOR_PREFIX_STAMP=5
+PELNOR_PREFIX_STAMP=6
 
 pelnor_die() {
     echo "${PELNOR_TOOL:-wine}: $*" >&2
@@ -52,8 +52,9 @@ pelnor_wine_env() {
     export WINEPREFIX=$PELNOR_WINE_BASE/$kind
     export WINEARCH=win32
     export WINEDEBUG=${PELNOR_WINEDEBUG:--all}
-    # No Mono/Gecko installers: they would ask for a download.
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # No Mono/Gecko installers (they would ask for a download), no menu
+    # entries or file associations written for the desktop.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export HOME=$PELNOR_WINE_BASE/home
     # Keep sound inside ALSA's null device even on a desktop with PulseAudio.
     unset PULSE_SERVER
@@ -114,6 +115,9 @@ pelnor_prefix_create() {
     done
     pelnor_reg_add 'HKCU\Control Panel\Desktop\WindowMetrics' \
         /v CaptionFont /t REG_BINARY /d "$PELNOR_CAPTION_FONT"
+    # A crash prints winedbg's backtrace and ends the program instead of
+    # waiting in a crash dialog that nobody can answer.
+    pelnor_reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
     # Flush the registry and let the new driver take effect at the next start.
     pelnor_nolock wineserver -k </dev/null >/dev/null 2>&1 || true
     pelnor_nolock wineserver -w </dev/null >/dev/null 2>&1
@@ -164,7 +168,7 @@ pelnor_run() {
     local out err
     out=$(mktemp "$dir/out.XXXXXX") && err=$(mktemp "$dir/err.XXXXXX") \
         || pelnor_die "cannot create output files in $dir"
-    pelnor_nolock "$@" <&0 >"$out" 2>"$err" &
+    "$@" <&0 >"$out" 2>"$err" 8>&- 9>&- &
     local pid=$!
     # On a timeout or ^C, end the program (the Windows process is this one).
     trap 'kill -TERM '"$pid"' 2>/dev/null' TERM INT HUP
