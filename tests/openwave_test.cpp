@@ -127,6 +127,8 @@ TEST_F(OpenWave, CraftedFilesAreRefusedWithTheirMessage)
         { "fmt over 65535 bytes", WithFmt(ResizedFmt(65536)), "形式チャンクが大きすぎます。" },
         { "block align 0", FmtWithZeroAt(12, 2), "形式チャンクの値が不正です。" },
         { "byte rate 0", FmtWithZeroAt(8, 4), "形式チャンクの値が不正です。" },
+        { "block align past 32767", WithFmt(FmtRecord(1, 2, 44100, 16, 0x8000, 176400)),
+          "形式チャンクの値が不正です。" },
         { "data over 2 GB", DataClaiming(0x80000000u), "データ チャンクが大きすぎます。" },
     };
     for (const Case &c : cases)
