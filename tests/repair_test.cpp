@@ -70,7 +70,9 @@ static void ExpectRepaired(int line, const std::string &path, const Bytes &befor
     {
         bool sizeField = (i >= 4 && i < 8) || (i >= sizeAt && i < sizeAt + 4);
         if (!sizeField)
+        {
             ASSERT_EQ(before[i], after[i]) << "byte " << i;
+        }
     }
 }
 
