@@ -4,7 +4,8 @@ module, and sox when installed) and compares every sample with the source
 range; then makes the output's writes really fail under a file-size limit
 and checks the messages and that the header describes what is in the file.
 
-usage: writer_check.py WRITER_TEST_EXE
+usage: writer_check.py [WRITER_TEST_EXE]
+Without an argument the exe is writer_test.exe in PELNOR_BUILD_DIR.
 The exe runs through PELNOR_WINERUN (a command, split on blanks; default
 "wine") with the environment given to this script."""
 
@@ -192,7 +193,13 @@ def check_full_disk(exe, folder):
 
 
 def main():
-    exe = sys.argv[1]
+    if len(sys.argv) > 1:
+        exe = sys.argv[1]
+    else:
+        exe = os.path.join(os.environ.get("PELNOR_BUILD_DIR", "build"), "writer_test.exe")
+    if not os.path.exists(exe):
+        print("no test exe at", exe)
+        return 1
     folder = tempfile.mkdtemp(prefix="pelnor-writer-")
     try:
         check_outputs(exe, folder)
