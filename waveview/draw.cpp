@@ -128,8 +128,10 @@ static void DrawColumns(const GRAPH *g, BYTE *buffer, LONG readSize, LONG width,
 }
 
 /* Playback stopped on an empty range: let the notifications of the stop
-   be handled, take the range from the selected row again and restart. */
-static void RestartEmptyRange(void)
+   be handled, take the range from the selected row again and restart.
+   With no row selected there is no range: playback stays stopped and
+   the result is 0. */
+static int RestartEmptyRange(void)
 {
     char startText[100];
     char endText[100];
@@ -147,7 +149,7 @@ static void RestartEmptyRange(void)
 
     row = FirstSelectedRow();
     if (row < 0)
-        return;     /* nothing selected: there is no range to play */
+        return 0;
     if (row != 0)
         EnableCommand(IDM_JOIN, 1);
     GetRowText(row, COL_START, startText, sizeof(startText));
@@ -156,6 +158,7 @@ static void RestartEmptyRange(void)
     PlaybackState.PlayStart    = TextToOffset(startText);
     PlaybackState.SegmentStart = PlaybackState.PlayStart;
     StartPlayback();
+    return 1;
 }
 
 void dispwave(HDC dc)
@@ -165,11 +168,12 @@ void dispwave(HDC dc)
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
     LONG channels = (WaveDocument.ChannelCode & 2) ? 2 : 1;
     LONG resume = 0;
+    int haveRange = 1;
     HMMIO file;
     BYTE *buffer;
 
     if (PlaybackState.SegmentEnd == 0 && PlaybackState.Playing)
-        RestartEmptyRange();
+        haveRange = RestartEmptyRange();
 
     start  = PlaybackState.SegmentStart;
     range  = PlaybackState.SegmentEnd - start;
@@ -202,7 +206,7 @@ void dispwave(HDC dc)
         return;
     BitBlt(dc, 0, 0, (int)width, (int)g.Height, NULL, 0, 0, WHITENESS);
     file = WaveDocument.ReadHandle;
-    if (!file)
+    if (!file || !haveRange)
         return;
 
     /* streaming reads through the same handle: put its position back */
