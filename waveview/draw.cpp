@@ -1,6 +1,7 @@
 /* Drawing the waveform and level graph of the selected segment, read
    straight from the source file one pixel column at a time. */
 #include <math.h>
+#include <emmintrin.h>
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -31,36 +32,68 @@ struct GRAPH
     double Scale;            /* level per ln(peak) */
 };
 
+/* Every repaint scans the whole segment, so the extremes are taken
+   sixteen bytes at a time; every x86 processor Windows runs on has SSE2. */
+__attribute__((target("sse2")))
 static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
 {
-    LONG lo = 255, hi = 0, i;
+    __m128i lo = _mm_set1_epi8((char)0xFF), hi = _mm_setzero_si128();
+    BYTE lows[16], highs[16];
+    LONG lowest = 255, highest = 0, i;
 
-    for (i = 0; i < count; i++)
+    for (i = 0; i + 16 <= count; i += 16)
     {
-        LONG v = p[i];
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        lo = _mm_min_epu8(lo, v);
+        hi = _mm_max_epu8(hi, v);
+    }
+    _mm_storeu_si128((__m128i *)lows, lo);
+    _mm_storeu_si128((__m128i *)highs, hi);
+    for (int k = 0; k < 16; k++)
+    {
+        lowest = lows[k] < lowest ? lows[k] : lowest;
+        highest = highs[k] > highest ? highs[k] : highest;
+    }
+    for (; i < count; i++)
+    {
+        lowest = p[i] < lowest ? p[i] : lowest;
+        highest = p[i] > highest ? p[i] : highest;
     }
     scan->First = p[0];
     scan->Last  = p[count - 1];
-    scan->Min   = lo;
-    scan->Max   = hi;
+    scan->Min   = lowest;
+    scan->Max   = highest;
 }
 
+__attribute__((target("sse2")))
 static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
 {
-    LONG lo = 32767, hi = -32768, i;
+    __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
+    short lows[8], highs[8];
+    LONG lowest = 32767, highest = -32768, i;
 
-    for (i = 0; i < count; i++)
+    for (i = 0; i + 8 <= count; i += 8)
     {
-        LONG v = p[i];
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        lo = _mm_min_epi16(lo, v);
+        hi = _mm_max_epi16(hi, v);
+    }
+    _mm_storeu_si128((__m128i *)lows, lo);
+    _mm_storeu_si128((__m128i *)highs, hi);
+    for (int k = 0; k < 8; k++)
+    {
+        lowest = lows[k] < lowest ? lows[k] : lowest;
+        highest = highs[k] > highest ? highs[k] : highest;
+    }
+    for (; i < count; i++)
+    {
+        lowest = p[i] < lowest ? p[i] : lowest;
+        highest = p[i] > highest ? p[i] : highest;
     }
     scan->First = p[0] + 32768L;
     scan->Last  = p[count - 1] + 32768L;
-    scan->Min   = lo + 32768L;
-    scan->Max   = hi + 32768L;
+    scan->Min   = lowest + 32768L;
+    scan->Max   = highest + 32768L;
 }
 
 static int ToY(const GRAPH *g, LONG v)
