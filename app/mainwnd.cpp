@@ -117,6 +117,13 @@ static void OnSize(HWND hwnd, int w, int h)
               PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight);
 }
 
+/* The list takes the keyboard; should it be missing, the main window keeps
+   the focus so that the accelerator keys still arrive. */
+static void FocusList(HWND hwnd)
+{
+    SetFocus(App.SegmentList ? App.SegmentList : hwnd);
+}
+
 /* The open dialog; a cancelled dialog leaves path, title and list alone. */
 static void OnOpen(HWND hwnd)
 {
@@ -142,11 +149,11 @@ static void OnOpen(HWND hwnd)
         lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
 }
 
-static void OnJoin(void)
+static void OnJoin(HWND hwnd)
 {
     int paused = PauseForEdit();
     JoinSegment();
-    SetFocus(App.SegmentList);
+    FocusList(hwnd);
     ResumeAfterEdit(paused);
 }
 
@@ -186,14 +193,14 @@ static int OnCommand(HWND hwnd, int id)
     case IDM_STOP:   StopPlayback(); break;
     case IDM_RENAME: RenameSegments(); break;
     case IDM_DIVIDE: DivideAtPlayPosition(); break;
-    case IDM_JOIN:   OnJoin(); break;
+    case IDM_JOIN:   OnJoin(hwnd); break;
     case IDM_LOOP:   OnLoopToggle(); break;
     case IDM_LEVEL:
     case IDM_WAVE:   OnViewChoice(id); return 0;
     case IDM_ERASE:  EraseSegment(); break;
     default:         return 1;
     }
-    SetFocus(App.SegmentList);
+    FocusList(hwnd);
     return 0;
 }
 
@@ -291,7 +298,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         OnSize(hwnd, LOWORD(lParam), HIWORD(lParam));
         break;
     case WM_SETFOCUS:
-        SetFocus(App.SegmentList);
+        if (App.SegmentList)
+            SetFocus(App.SegmentList);
         return 0;
     case WM_NOTIFY:
         return OnNotify(hwnd, msg, wParam, lParam);

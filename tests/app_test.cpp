@@ -308,6 +308,16 @@ TEST_F(Keys, KeysActWhileTheListHasTheFocus)
     EXPECT_EQ(std::vector<int>({ IDM_PLAY, IDM_LOOP }), Issued);
 }
 
+TEST_F(Keys, WithoutTheListTheMainWindowKeepsTheFocusAndKeysStillAct)
+{
+    DestroyWindow(App.SegmentList);
+    App.SegmentList = NULL;
+    SetFocus(App.MainWindow);
+    EXPECT_EQ(App.MainWindow, GetFocus());
+    PressKey('L');
+    EXPECT_EQ(std::vector<int>({ IDM_LOOP }), Issued);
+}
+
 class CloseKey : public AppTest {};
 
 TEST_F(CloseKey, EOrETypedToTheMainWindowClosesIt)
