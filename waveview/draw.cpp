@@ -142,7 +142,7 @@ static void DrawColumns(const GRAPH *g, BYTE *buffer, LONG readSize, LONG width,
             break;
         count = g->Wide ? got / 2 : got;
         if (count == 0)
-            break;
+            break;          /* a lone last byte holds no 16-bit sample */
         if (g->Wide)
             ScanWords((const short *)buffer, count, &scan);
         else
@@ -160,7 +160,7 @@ static void DrawColumns(const GRAPH *g, BYTE *buffer, LONG readSize, LONG width,
     }
 }
 
-/* Playback stopped on an empty range: let the notifications of the stop
+/* An empty range while playing: stop, let the notifications of the stop
    be handled, take the range from the selected row again and restart.
    With no row selected there is no range: playback stays stopped and
    the result is 0. */
