@@ -432,6 +432,23 @@ TEST_F(View, EmptyRangeWhilePlayingRestartsOnTheSelectedRow)
     SendCommand(IDM_STOP);
 }
 
+TEST_F(View, EmptyRangeRestartRunsOnTheRealDevice)
+{
+    FakeWaveReset(false);
+    LoadOneToThree();
+    Play();
+    PlaybackState.SegmentEnd = 0;
+    InvalidateRect(App.WaveView, NULL, TRUE);
+    UpdateWindow(App.WaveView);
+    EXPECT_EQ(1, PlaybackState.Playing);
+    EXPECT_TRUE(PlaybackState.OutputDevice != NULL);
+    EXPECT_EQ(132300, PlaybackState.SegmentEnd);
+    EXPECT_TRUE(Shown() == Drawing());
+    SendCommand(IDM_STOP);
+    PumpMessages();
+    EXPECT_EQ(0, PlaybackState.Playing);
+}
+
 TEST_F(View, EmptyRangeWhilePlayingWithNoRowSelectedStopsAndDrawsNothing)
 {
     LoadOneToThree();
