@@ -1,5 +1,6 @@
 /* Drawing a 10-minute 44.1 kHz 16-bit stereo segment, in both graphs,
-   against plain sequential reads of the same bytes. Prints figures only. */
+   against plain sequential reads of the same bytes. Prints figures only.
+   Link with the program's core library and run through tools/winerun. */
 #include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
