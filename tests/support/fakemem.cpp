@@ -41,6 +41,7 @@ static BOOL WINAPI CountedGlobalUnlock(HGLOBAL handle)
 {
     typedef BOOL (WINAPI *UNLOCK)(HGLOBAL);
     BOOL still = ((UNLOCK)RealKernel("GlobalUnlock"))(handle);
+    FakeMemory.GlobalUnlocks++;
     FakeMemory.LockedGlobal--;
     return FakeMemory.FailGlobalUnlock ? TRUE : still;
 }
@@ -49,6 +50,7 @@ static HGLOBAL WINAPI CountedGlobalFree(HGLOBAL handle)
 {
     typedef HGLOBAL (WINAPI *FREE)(HGLOBAL);
     HGLOBAL result = ((FREE)RealKernel("GlobalFree"))(handle);
+    FakeMemory.GlobalFrees++;
     if (!result)
         FakeMemory.LiveGlobal.erase(handle);
     return FakeMemory.FailGlobalFree ? handle : result;

@@ -14,6 +14,7 @@ struct FAKEMEMORY
     bool FailGlobalUnlock;         /* report "still locked" */
     bool FailGlobalFree;           /* return the handle */
     int GlobalAllocs, GlobalLocks, LocalAllocs, LocalLocks;
+    int GlobalUnlocks, GlobalFrees;  /* every call through the program, counted */
     std::set<HGLOBAL> LiveGlobal;  /* allocated by the program and not freed */
     std::set<HLOCAL>  LiveLocal;
     int LockedGlobal;              /* locks minus unlocks through the program */
