@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Smoke test of the real program on a private X display: its main window
 (class "GenericWClass") appears with the caption "PELNOR", File > Exit
-typed on the keyboard ends it, and the process exits with code 0.
+typed on the keyboard ends it, and the process exits with code 0. Then
+the screenshot that scripts/run takes without a display is taken once.
 
     python3 tests/smoke_test.py [BUILD_DIR]
 
@@ -10,6 +11,7 @@ prefix with the X11 driver and a private HOME.
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -118,6 +120,25 @@ def inside(build):
     return 1 if failures else 0
 
 
+def screenshot(xrun, build):
+    """The picture that scripts/run takes when there is no display."""
+    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
+    tool = os.path.join(ROOT, "tools", "screenshot")
+    if not os.path.isfile(tool):
+        print("screenshot: tools/screenshot not present, skipped", flush=True)
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        shot = os.path.join(folder, "shot.png")
+        done = subprocess.run([xrun, "--build", build, "--xvfb", "--", tool, shot, exe], timeout=240)
+        check("screenshot run", done.returncode == 0, f"(exit code {done.returncode})")
+        data = open(shot, "rb").read() if os.path.isfile(shot) else b""
+        check("screenshot is a PNG", data[:8] == b"\x89PNG\r\n\x1a\n")
+        if len(data) >= 24:
+            width, height = struct.unpack(">II", data[16:24])
+            check("screenshot of the whole screen", (width, height) == (1280, 1024),
+                  f"({width} x {height})")
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1
                             else os.environ.get("PELNOR_BUILD_DIR", os.path.join(ROOT, "build")))
@@ -125,8 +146,12 @@ def main():
         return inside(build)
     env = dict(os.environ, PELNOR_SMOKE_INSIDE="1")
     xrun = os.environ.get("PELNOR_XRUN") or os.path.join(ROOT, "tools", "xrun")
-    return subprocess.run([xrun, "--build", build, "--xvfb", "--",
+    code = subprocess.run([xrun, "--build", build, "--xvfb", "--",
                            sys.executable, os.path.abspath(__file__), build], env=env).returncode
+    if code:
+        return code
+    screenshot(xrun, build)
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":
