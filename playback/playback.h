@@ -33,6 +33,7 @@ struct PLAYBACKSTATE
     LONG        BlocksPerColumn;
     LONG        RemainingBlocks;
     LONG        CursorColumn;
+    LONG        CursorWidth;          /* width of the mark last drawn there; 0: none */
     int         Stopping;
     int         CursorSkip;
     int         LastChunk;

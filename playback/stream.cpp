@@ -1,9 +1,366 @@
-/* Streaming playback through the wave-output device. */
+/* Streaming the play range through the wave-output device, two buffers
+   taking turns: each one the device gives back is refilled from the file
+   and queued again. */
+#include <stdio.h>
+#include <string.h>
+#include "app/app.h"
+#include "wavefile/wavefile.h"
 #include "playback/playback.h"
 
-void StartPlayback(void) {}
-void OnBufferDone(WAVEHDR *header) { (void)header; }
-void StopPlayback(void) {}
-void EndPlayback(void) {}
-void ResetPlayCursor(void) { PlaybackState.CursorColumn = PlaybackState.WaveViewWidth + 1; }
-void SeekPlayback(LONG position) { (void)position; }
+#define WAVEHDR_BYTES  ((UINT)sizeof(WAVEHDR))
+
+static void CloseSource(void)
+{
+    if (WaveDocument.ReadHandle)
+    {
+        mmioClose(WaveDocument.ReadHandle, 0);
+        WaveDocument.ReadHandle = NULL;
+    }
+}
+
+static void CloseDevice(void)
+{
+    waveOutClose(PlaybackState.OutputDevice);
+    PlaybackState.OutputDevice = NULL;
+}
+
+static void SeekSource(LONG offset)
+{
+    mmioSeek(WaveDocument.ReadHandle, (LONG)WaveDocument.DataChunk.dwDataOffset + offset, SEEK_SET);
+}
+
+/* A buffer's memory may go, and the device may close, only once the
+   device has handed the buffer back: Wine's close drops queued buffers
+   without a word, Windows refuses to close at all. */
+static void ReclaimHeaders(void)
+{
+    int i;
+    int queued = 0;
+
+    for (i = 0; i < 2; i++)
+        if (PlaybackState.WaveHeaders[i] && (PlaybackState.WaveHeaders[i]->dwFlags & WHDR_INQUEUE))
+            queued = 1;
+    if (queued)
+        waveOutReset(PlaybackState.OutputDevice);
+    for (i = 0; i < 2; i++)
+        if (PlaybackState.WaveHeaders[i] && PlaybackState.WaveHeaders[i]->lpData)
+        {
+            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
+                                   WAVEHDR_BYTES);
+            PlaybackState.WaveHeaders[i]->lpData = NULL;
+        }
+}
+
+/* One chunk of the current pass: a whole buffer, or what is left of the
+   pass, which is then its last chunk. */
+static DWORD TakeChunk(void)
+{
+    if (WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer)
+    {
+        PlaybackState.LastChunk = 1;
+        return WaveDocument.BytesLeft;
+    }
+    return PlaybackState.BytesPerBuffer;
+}
+
+/* While looping, the end of a pass leads straight into the next one. */
+static void WrapPass(void)
+{
+    if (WaveDocument.BytesLeft == 0 && App.LoopFlag)
+    {
+        WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.SegmentStart);
+        SeekSource(PlaybackState.SegmentStart);
+    }
+}
+
+/* Returns 1 when the device is open; otherwise the refusal has been
+   reported. A device that will not take 48000 Hz gets the same data at
+   44100 Hz; the format block is read afresh for the next playback. */
+static int OpenDevice(void)
+{
+    WAVEFORMATEX *format = WaveDocument.FormatBlock;
+    MMRESULT result;
+
+    for (;;)
+    {
+        result = waveOutOpen(&PlaybackState.OutputDevice, WAVE_MAPPER, format,
+                             (DWORD_PTR)App.MainWindow, 0, CALLBACK_WINDOW);
+        if (result == WAVERR_BADFORMAT && format->nSamplesPerSec == 48000)
+        {
+            format->nSamplesPerSec = 44100;
+            continue;
+        }
+        break;
+    }
+    if (result == MMSYSERR_NOERROR)
+        return 1;
+
+    PlaybackState.OutputDevice = NULL;
+    switch (result)
+    {
+    case MMSYSERR_BADDEVICEID: ShowWarning("範囲外のデバイスIDが指定されました。"); break;
+    case MMSYSERR_ALLOCATED:   ShowWarning("他のソフトがサウンドを使っています。"); break;
+    case MMSYSERR_NOMEM:       ShowWarning("メモリの割り当てができません。"); break;
+    case WAVERR_BADFORMAT:     ShowWarning("この形式を再生できるドライバがありません。"); break;
+    default:                   ShowWarning("音声出力デバイスを開けません。"); break;
+    }
+    ReleaseFormatBlock();
+    CloseSource();
+    return 0;
+}
+
+static void ReportReadFailure(int i, DWORD count)
+{
+    snprintf(App.ScratchText, sizeof(App.ScratchText), "データチャンクを読み取れません。%d %ld",
+             i, (long)count);
+    ShowWarning(App.ScratchText);
+    FreePlayBuffers();
+    CloseSource();
+    CloseDevice();
+    SetIdleControls(1);
+}
+
+/* Fills both buffers from the play start; 0 after a read failure. */
+static int FillBuffers(void)
+{
+    int i;
+    DWORD n;
+
+    SeekSource(PlaybackState.PlayStart);
+    for (i = 0; i < 2; i++)
+    {
+        n = TakeChunk();
+        WaveDocument.BytesLeft -= n;
+        PlaybackState.LoadedBytes[i] = n;
+        if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n)
+            != (LONG)n)
+        {
+            PlaybackState.Playing = 0;
+            ReportReadFailure(i, n);
+            return 0;
+        }
+        WrapPass();
+    }
+    return 1;
+}
+
+/* Queues the filled buffers, up to the first empty one; 0 after a
+   failure, reported and cleaned up. Playing is cleared before any box
+   so that a buffer finishing meanwhile is not queued again. */
+static int QueueBuffers(void)
+{
+    int i;
+    WAVEHDR *header;
+
+    for (i = 0; i < 2 && PlaybackState.LoadedBytes[i] != 0; i++)
+    {
+        header = PlaybackState.WaveHeaders[i];
+        memset(header, 0, WAVEHDR_BYTES);
+        header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
+        header->dwBufferLength = PlaybackState.LoadedBytes[i];
+        header->dwUser = (DWORD_PTR)i;
+        if (App.LoopFlag
+                ? PlaybackState.LoadedBytes[i] < PlaybackState.BytesPerBuffer
+                : (i == 0 ? PlaybackState.LoadedBytes[1] == 0 : WaveDocument.BytesLeft == 0))
+            header->dwUser |= LastBufferMark;
+
+        if (waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
+        {
+            PlaybackState.Playing = 0;
+            header->lpData = NULL;
+            ShowWarning("ウェーブヘッダーの準備ができません");
+            ReclaimHeaders();
+            FreePlayBuffers();
+            CloseDevice();
+            SetIdleControls(1);
+            CloseSource();
+            return 0;
+        }
+        if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
+        {
+            PlaybackState.Playing = 0;
+            ShowWarning("デバイスへの出力に失敗しました。");
+            ReclaimHeaders();
+            FreePlayBuffers();
+            CloseDevice();
+            CloseSource();
+            SetIdleControls(1);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void StartPlayback(void)
+{
+    int i;
+
+    if (!PlaybackState.WaveHeaders[0] || !PlaybackState.WaveHeaders[1])
+    {
+        ShowWarning("メモリ不足です。");
+        return;
+    }
+    if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
+        if (!OpenWaveFile())
+            return;
+
+    WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.PlayStart);
+    ComputeBufferSize(WaveDocument.FormatBlock);
+    if (PlaybackState.OutputDevice)
+        CloseDevice();
+    if (!OpenDevice())
+        return;
+    ReleaseFormatBlock();
+
+    SetIdleControls(0);
+    if (!AllocPlayBuffers())
+    {
+        CloseDevice();
+        SetIdleControls(1);
+        return;
+    }
+
+    ResetPlayCursor();
+    PlaybackState.Playing = 1;
+    DrawPlayCursor(0);
+
+    /* Clean headers also mark every notification still on its way from
+       an earlier playback as stale: its header no longer reads done. */
+    PlaybackState.LastChunk = 0;
+    for (i = 0; i < 2; i++)
+    {
+        PlaybackState.LoadedBytes[i] = 0;
+        memset(PlaybackState.WaveHeaders[i], 0, WAVEHDR_BYTES);
+    }
+
+    if (!FillBuffers() || !QueueBuffers())
+        return;
+
+    SetStopControl(1);
+    PlaybackState.Stopping = 0;
+}
+
+/* A notification belongs to the running playback when its header is one
+   of ours, indexed as we queued it, and the device has marked it done
+   since; taking the done mark away makes each completion count once. */
+static int IsCurrentNotice(WAVEHDR *header)
+{
+    DWORD index = LOWORD(header->dwUser);
+
+    if (!PlaybackState.Playing || index > 1 || header != PlaybackState.WaveHeaders[index])
+        return 0;
+    if (!(header->dwFlags & WHDR_DONE))
+        return 0;
+    header->dwFlags &= ~WHDR_DONE;
+    return 1;
+}
+
+static void Requeue(int i, WAVEHDR *header, DWORD n)
+{
+    mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n);
+    header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
+    header->dwBufferLength = n;
+    header->dwFlags = 0;
+    if (PlaybackState.LastChunk)
+        header->dwUser |= LastBufferMark;
+    else
+        header->dwUser = (DWORD_PTR)i;
+    if (App.LoopFlag)
+        PlaybackState.LastChunk = 0;
+    waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
+    waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
+    WrapPass();
+}
+
+void OnBufferDone(WAVEHDR *header)
+{
+    int i;
+    int marked;
+    DWORD n;
+
+    if (PlaybackState.Stopping || !header || !IsCurrentNotice(header))
+        return;
+    i = LOWORD(header->dwUser);
+    marked = HIWORD(header->dwUser) != 0;
+
+    if (App.LoopFlag)
+        PlaybackState.LastChunk = 0;
+    n = TakeChunk();
+    PlaybackState.LoadedBytes[i] = n;
+    if (!PlaybackState.OutputDevice)
+        return;
+    waveOutUnprepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
+    header->lpData = NULL;
+    WaveDocument.BytesLeft -= n;
+
+    DrawPlayCursor(0);
+    if (marked && App.LoopFlag)
+    {
+        DrawPlayCursor(0);
+        marked = 0;
+    }
+
+    if (!marked && n > 0)
+        Requeue(i, header, n);
+    else if (marked)
+    {
+        ReclaimHeaders();
+        CloseDevice();
+        EndPlayback();
+    }
+}
+
+void StopPlayback(void)
+{
+    int i;
+
+    if (!PlaybackState.Playing)
+        return;
+    SetStopControl(0);
+    PlaybackState.Stopping = 1;
+    waveOutReset(PlaybackState.OutputDevice);
+    for (i = 0; i < 2; i++)
+        if (PlaybackState.WaveHeaders[i]->lpData)
+        {
+            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
+                                   WAVEHDR_BYTES);
+            PlaybackState.WaveHeaders[i]->lpData = NULL;
+        }
+    CloseDevice();
+    SetIdleControls(1);
+    FreePlayBuffers();
+    PlaybackState.Playing = 0;
+}
+
+void EndPlayback(void)
+{
+    SetStopControl(0);
+    FreePlayBuffers();
+    PlaybackState.Playing = 0;
+    SetIdleControls(1);
+}
+
+void ResetPlayCursor(void)
+{
+    PlaybackState.CursorColumn = PlaybackState.WaveViewWidth + 1;
+    PlaybackState.CursorWidth = 0;
+}
+
+/* The queued sound is thrown away, so no buffer holds the range end any
+   more: the marks go with it, and the refills after the reset carry a
+   mark only when they reach the end from the new position. */
+void SeekPlayback(LONG position)
+{
+    int i;
+
+    WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - position);
+    PlaybackState.RemainingBlocks = (LONG)(WaveDocument.BytesLeft / (DWORD)WaveDocument.blockalign);
+    SeekSource(position);
+    if (!PlaybackState.Playing)
+        return;
+    PlaybackState.CursorSkip = 1;
+    waveOutReset(PlaybackState.OutputDevice);
+    for (i = 0; i < 2; i++)
+        PlaybackState.WaveHeaders[i]->dwUser &= ~(DWORD_PTR)LastBufferMark;
+    PlaybackState.LastChunk = 0;
+}

@@ -44,21 +44,22 @@ double ParseSeconds(const char *text)
 }
 
 /* trunc(seconds * BytesPerSec) / blockalign * blockalign. The product is
-   held inside the range of a signed 32-bit offset before truncation. */
+   held inside the range of a signed 32-bit offset before truncation; a
+   product that is not a number (no byte rate yet) counts as 0. */
 LONG SecondsToOffset(double seconds)
 {
     double bytes = seconds * (double)WaveDocument.BytesPerSec;
     LONG offset;
-    LONG align = WaveDocument.blockalign;
+    LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
 
-    if (bytes >= 2147483647.0)
+    if (bytes != bytes)
+        offset = 0;
+    else if (bytes >= 2147483647.0)
         offset = 2147483647L;
     else if (bytes <= -2147483648.0)
         offset = -2147483647L - 1;
     else
         offset = (LONG)bytes;
-    if (align == 0)
-        return offset;
     return offset / align * align;
 }
 

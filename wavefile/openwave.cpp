@@ -3,6 +3,11 @@
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 
+/* The format block is kept as a 16-bit quantity. */
+#define MAX_FORMAT_BYTES  0xFFFF
+/* The offsets are signed 32-bit byte positions within the data. */
+#define MAX_DATA_BYTES    0x7FFFFFFFUL
+
 static WAVEDOCUMENT InitialDocument(void)
 {
     WAVEDOCUMENT doc = {};
@@ -13,22 +18,212 @@ static WAVEDOCUMENT InitialDocument(void)
 
 WAVEDOCUMENT WaveDocument = InitialDocument();
 
-int OpenWaveFile(void)
+static void CloseReadHandle(void)
 {
-    return 0;
+    if (WaveDocument.ReadHandle)
+    {
+        mmioClose(WaveDocument.ReadHandle, 0);
+        WaveDocument.ReadHandle = NULL;
+    }
 }
 
-void ClassifyFormat(const WAVEFORMATEX *format)
+/* Reports the failure and leaves the document closed with no format held. */
+static int FailOpen(const char *text)
 {
-    (void)format;
-}
-
-UINT AllocFormatBlock(UINT size)
-{
-    (void)size;
+    ShowWarning(text);
+    ReleaseFormatBlock();
+    CloseReadHandle();
     return 0;
 }
 
 void ReleaseFormatBlock(void)
 {
+    if (WaveDocument.FormatHandle)
+    {
+        LocalUnlock(WaveDocument.FormatHandle);
+        WaveDocument.FormatBlock = NULL;
+        LocalFree(WaveDocument.FormatHandle);
+        WaveDocument.FormatHandle = NULL;
+    }
+}
+
+/* A bare PCM record (16 bytes) gets room for a zero cbSize, so the block
+   is always a complete WAVEFORMATEX when it reaches the device. */
+UINT AllocFormatBlock(UINT size)
+{
+    UINT bytes = (WORD)size;
+
+    ReleaseFormatBlock();
+    if (bytes >= sizeof(PCMWAVEFORMAT) && bytes < sizeof(WAVEFORMATEX))
+        bytes = sizeof(WAVEFORMATEX);
+    WaveDocument.FormatHandle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, bytes);
+    if (!WaveDocument.FormatHandle)
+    {
+        ShowWarning("極度のメモリ不足です。");
+        CloseReadHandle();
+        return 0;
+    }
+    WaveDocument.FormatBlock = (WAVEFORMATEX *)LocalLock(WaveDocument.FormatHandle);
+    if (!WaveDocument.FormatBlock)
+    {
+        ShowWarning("メモリのロックに失敗しました。");
+        LocalFree(WaveDocument.FormatHandle);
+        WaveDocument.FormatHandle = NULL;
+        CloseReadHandle();
+        return 0;
+    }
+    return size;
+}
+
+void ClassifyFormat(const WAVEFORMATEX *format)
+{
+    DWORD code = format->nChannels == 2 ? 2 : 0;
+
+    if (format->nChannels == 1 && format->wBitsPerSample == 8)
+        code = 0;
+    else if (format->nChannels == 1 && format->wBitsPerSample == 16)
+        code = 1;
+    else if (format->nChannels == 2 && format->wBitsPerSample == 8)
+        code = 2;
+    else if (format->nChannels == 2 && format->wBitsPerSample == 16)
+        code = 3;
+    WaveDocument.ChannelCode = code;
+    WaveDocument.blockalign = (short)format->nBlockAlign;
+    WaveDocument.BytesPerSec = format->nAvgBytesPerSec;
+    WaveDocument.KiloHertz = (format->nSamplesPerSec + 500) / 1000;
+    WaveDocument.FormatTag = format->wFormatTag;
+    WaveDocument.DrawBits = format->wBitsPerSample;
+}
+
+/* Asks the wave mapper whether the held format can be played. A refused
+   48000 Hz is asked again at 44100 Hz; the block keeps the file's rate.
+   Returns the message to show, or NULL when the format is accepted. */
+static const char *QueryDevice(void)
+{
+    WAVEFORMATEX *format = WaveDocument.FormatBlock;
+    HWAVEOUT device;
+
+    for (;;)
+    {
+        MMRESULT result = waveOutOpen(&device, WAVE_MAPPER, format, 0, 0, WAVE_FORMAT_QUERY);
+        switch (result)
+        {
+        case MMSYSERR_NOERROR:
+            if (format->nSamplesPerSec == 44100 && WaveDocument.KiloHertz == 48)
+                format->nSamplesPerSec = 48000;
+            return NULL;
+        case MMSYSERR_BADDEVICEID:
+            return "範囲外のデバイスIDが指定されました。";
+        case MMSYSERR_ALLOCATED:
+            return "他のソフトが再生回路を使っています。";
+        case MMSYSERR_NOMEM:
+            return "メモリの割り当てができません。";
+        case WAVERR_BADFORMAT:
+            if (format->nSamplesPerSec != 48000)
+                return "この形式を再生できるドライバがありません。";
+            format->nSamplesPerSec = 44100;
+            break;
+        default:
+            return "音声出力デバイスを開けません。";
+        }
+    }
+}
+
+/* Opens DocumentPath, walks its chunks, keeps the fmt chunk and leaves the
+   file positioned at the first sample byte. Returns 1 when valid. */
+int OpenWaveFile(void)
+{
+    MMCKINFO fmtChunk;
+    MMCKINFO probe;
+    const char *refusal;
+    int repaired = 0;
+
+    if (!WaveDocument.DocumentPath[0])
+    {
+        ShowWarning("ファイル名が未入力。");
+        return 0;
+    }
+    if (WaveDocument.ReadHandle)
+    {
+        mmioAscend(WaveDocument.ReadHandle, &WaveDocument.DataChunk, 0);
+        mmioAscend(WaveDocument.ReadHandle, &WaveDocument.RiffChunk, 0);
+        CloseReadHandle();
+    }
+
+    for (;;)
+    {
+        WaveDocument.ReadHandle = mmioOpenA(WaveDocument.DocumentPath, NULL,
+                                            MMIO_READ | MMIO_ALLOCBUF);
+        if (!WaveDocument.ReadHandle)
+            return FailOpen("ファイルを開けません。");
+        WaveDocument.DataSize = 0;
+        WaveDocument.BytesPerSec = 0;
+        WaveDocument.RiffChunk.fccType = 0;
+
+        if (mmioDescend(WaveDocument.ReadHandle, &WaveDocument.RiffChunk, NULL, MMIO_FINDRIFF))
+            return FailOpen("指定したファイルは、RIFFファイルではありません。");
+        if (WaveDocument.RiffChunk.cksize != 0)
+            break;
+
+        int answer = MessageBoxA(App.MainWindow, "WAVEファイルが壊れています。\n修復を試みますか？",
+                                 NULL, MB_YESNO);
+        CloseReadHandle();
+        if (answer != IDYES)
+        {
+            ReleaseFormatBlock();
+            return 0;
+        }
+        /* a repaired header never reads 0 again; guard against a file
+           that changes under us all the same */
+        if (repaired || RepairWaveHeader() != 0)
+            return FailOpen("修復失敗");
+        repaired = 1;
+    }
+
+    if (WaveDocument.RiffChunk.fccType != mmioFOURCC('W', 'A', 'V', 'E'))
+    {
+        probe.ckid = mmioFOURCC('d', 'a', 't', 'a');
+        if (mmioDescend(WaveDocument.ReadHandle, &probe, &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
+            return FailOpen("RIFFファイルにデータ チャンクがありません。");
+        return FailOpen("指定したファイルは、WAVEファイルではありません。");
+    }
+
+    fmtChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
+    if (mmioDescend(WaveDocument.ReadHandle, &fmtChunk, &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
+        return FailOpen("WAVEファイルが壊れています。");
+    if (fmtChunk.cksize > MAX_FORMAT_BYTES)
+        return FailOpen("形式チャンクが大きすぎます。");
+    if (!AllocFormatBlock(fmtChunk.cksize))
+        return 0;
+    if (mmioRead(WaveDocument.ReadHandle, (HPSTR)WaveDocument.FormatBlock,
+                 (LONG)fmtChunk.cksize) != (LONG)fmtChunk.cksize)
+        return FailOpen("形式チャンクを読み取れません。");
+    if (fmtChunk.cksize < sizeof(PCMWAVEFORMAT))
+        return FailOpen("形式チャンクが短すぎます。");
+    mmioAscend(WaveDocument.ReadHandle, &fmtChunk, 0);
+    WaveDocument.FormatTag = WaveDocument.FormatBlock->wFormatTag;
+
+    if (WaveDocument.FormatTag != WAVE_FORMAT_PCM)
+        return FailOpen("指定したファイルは、PCMファイルではありません。");
+    ClassifyFormat(WaveDocument.FormatBlock);
+    /* every offset is cut to whole blocks and every time divides by the
+       byte rate: neither may be zero */
+    if (WaveDocument.blockalign <= 0 || WaveDocument.BytesPerSec == 0)
+        return FailOpen("形式チャンクの値が不正です。");
+
+    refusal = QueryDevice();
+    if (refusal)
+        return FailOpen(refusal);
+
+    WaveDocument.DataChunk.ckid = mmioFOURCC('d', 'a', 't', 'a');
+    if (mmioDescend(WaveDocument.ReadHandle, &WaveDocument.DataChunk,
+                    &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
+        return FailOpen("WAVEファイルにデータ チャンクがありません。");
+    WaveDocument.DataSize = WaveDocument.DataChunk.cksize;
+    WaveDocument.BytesLeft = WaveDocument.DataSize;
+    if (WaveDocument.DataSize == 0)
+        return FailOpen("データ チャンクが空です。");
+    if (WaveDocument.DataSize > MAX_DATA_BYTES)
+        return FailOpen("データ チャンクが大きすぎます。");
+    return 1;
 }

@@ -1,7 +1,207 @@
 /* Writing a time range of the source into an output WAV file. */
+#include "app/app.h"
 #include "wavefile/wavefile.h"
+#include "playback/playback.h"
+
+static const char DiskError[] = "Disk full or Disk I/O error";
+
+/* The output's own chunks; the document's chunks describe the source. */
+static MMCKINFO OutputRiffChunk;
+static MMCKINFO OutputDataChunk;
+
+/* A fresh header: RIFF/WAVE, a 16-byte fmt chunk from the source's
+   format, and an empty data chunk left open for the samples. */
+static int CreateOutputHeader(HMMIO out)
+{
+    MMCKINFO fmt = {};
+
+    OutputRiffChunk = MMCKINFO();
+    OutputRiffChunk.fccType = mmioStringToFOURCCA("WAVE", MMIO_TOUPPER);
+    if (mmioCreateChunk(out, &OutputRiffChunk, MMIO_CREATERIFF))
+    {
+        ShowWarning("RIFFチャンクが作成できません");
+        return 0;
+    }
+    fmt.ckid = mmioStringToFOURCCA("fmt ", 0);
+    fmt.cksize = 16;
+    if (mmioCreateChunk(out, &fmt, 0))
+    {
+        ShowWarning("FMTチャンクが作成できません");
+        return 0;
+    }
+    if (mmioWrite(out, (HPSTR)WaveDocument.FormatBlock, 16) != 16
+        || mmioAscend(out, &fmt, 0))
+    {
+        ShowWarning(DiskError);
+        return 0;
+    }
+    OutputDataChunk = MMCKINFO();
+    OutputDataChunk.ckid = mmioStringToFOURCCA("data", 0);
+    if (mmioCreateChunk(out, &OutputDataChunk, 0))
+    {
+        ShowWarning("データチャンクを作成できません");
+        ReleaseFormatBlock();
+        return 0;
+    }
+    return 1;
+}
+
+/* Finds the end of an existing WAVE file's data. Both chunks are marked
+   changed so that the ascent rewrites their sizes. */
+static int FindAppendPoint(HMMIO out)
+{
+    OutputRiffChunk = MMCKINFO();
+    OutputRiffChunk.fccType = mmioStringToFOURCCA("WAVE", MMIO_TOUPPER);
+    if (mmioDescend(out, &OutputRiffChunk, NULL, MMIO_FINDRIFF))
+    {
+        ShowWarning("指定したファイルは、WAVEファイルではありません。");
+        return 0;
+    }
+    OutputDataChunk = MMCKINFO();
+    OutputDataChunk.ckid = mmioStringToFOURCCA("data", 0);
+    if (mmioDescend(out, &OutputDataChunk, &OutputRiffChunk, MMIO_FINDCHUNK))
+    {
+        ShowWarning("WAVEファイルにデータ チャンクがありません。");
+        ReleaseFormatBlock();
+        return 0;
+    }
+    OutputRiffChunk.dwFlags |= MMIO_DIRTY;
+    OutputDataChunk.dwFlags |= MMIO_DIRTY;
+    if (mmioSeek(out, OutputDataChunk.dwDataOffset + OutputDataChunk.cksize, SEEK_SET) == -1)
+    {
+        ShowWarning(DiskError);
+        ReleaseFormatBlock();
+        return 0;
+    }
+    return 1;
+}
+
+/* The range in bytes of sample data, held inside the data chunk: a range
+   past its end would copy whatever follows the samples, and one that ends
+   before it starts is empty. */
+static void RangeToBytes(double startSeconds, double endSeconds, LONG *start, LONG *count)
+{
+    LONG first = SecondsToOffset(startSeconds);
+    LONG last = SecondsToOffset(endSeconds);
+    LONG size = (LONG)WaveDocument.DataChunk.cksize;
+
+    if (size < 0)
+        size = 0x7FFFFFFF;
+    if (first < 0)
+        first = 0;
+    if (last > size)
+        last = size;
+    *start = first;
+    *count = last > first ? last - first : 0;
+}
+
+/* Copies BytesLeft bytes through the first audio buffer. Returns the
+   bytes that reached the output as whole blocks; *failed is set when a
+   read came up short or a write did not take everything. */
+static DWORD CopySamples(HMMIO out, int *failed)
+{
+    BYTE *buffer = PlaybackState.AudioBuffers[0].Data;
+    LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
+    DWORD written = 0;
+
+    *failed = 0;
+    for (;;)
+    {
+        DWORD piece = WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer
+            ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
+        WaveDocument.BytesLeft -= piece;
+        PlaybackState.LastChunk = WaveDocument.BytesLeft == 0;
+        if (piece == 0)
+            break;
+
+        LONG got = mmioRead(WaveDocument.ReadHandle, (HPSTR)buffer, (LONG)piece);
+        if (got != (LONG)piece)
+        {
+            *failed = 1;
+            piece = got > 0 ? (DWORD)got / align * align : 0;
+        }
+        LONG put = piece ? mmioWrite(out, (HPSTR)buffer, (LONG)piece) : 0;
+        if (put != (LONG)piece)
+        {
+            *failed = 1;
+            written += put > 0 ? (DWORD)put / align * align : 0;
+            break;
+        }
+        written += piece;
+        if (*failed)
+            break;
+    }
+    return written;
+}
+
+/* After a failure the data chunk is cut back to the whole blocks known
+   to have reached the file; an odd total loses one more (odd-sized) block
+   rather than need a pad byte that may not fit. The ascent then writes
+   sizes that describe exactly what is there. */
+static void CutToWritten(HMMIO out, DWORD base, DWORD written)
+{
+    LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
+
+    if (((base + written) & 1) && (align & 1) && written >= (DWORD)align)
+        written -= align;
+    mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
+}
+
+/* Ascending rewrites the sizes that changed (and pads an odd data
+   chunk), so even an output left without samples has a valid header. */
+static void FinishOutput(HMMIO out, int failed)
+{
+    if ((mmioAscend(out, &OutputDataChunk, 0) || mmioAscend(out, &OutputRiffChunk, 0)) && !failed)
+        ShowWarning(DiskError);
+    mmioClose(out, 0);
+}
 
 void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
 {
-    (void)path; (void)startSeconds; (void)endSeconds; (void)mode;
+    char name[MAX_PATH];
+    HMMIO out;
+    LONG start, count;
+    DWORD base, written = 0;
+    int failed = 0;
+
+    if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
+    {
+        if (!OpenWaveFile())
+            return;
+    }
+    ComputeBufferSize(WaveDocument.FormatBlock);
+
+    lstrcpynA(name, path, sizeof(name));
+    out = mmioOpenA(name, NULL, mode == CreateMode ? MMIO_CREATE | MMIO_WRITE : MMIO_READWRITE);
+    if (!out)
+    {
+        ShowWarning("書き込みファイルを開けません。");
+        return;
+    }
+    if (!(mode == CreateMode ? CreateOutputHeader(out) : FindAppendPoint(out)))
+    {
+        mmioClose(out, 0);
+        return;
+    }
+    base = mode == CreateMode ? 0 : OutputDataChunk.cksize;
+    ReleaseFormatBlock();
+    if (!AllocPlayBuffers())
+    {
+        FinishOutput(out, 1);
+        return;
+    }
+
+    RangeToBytes(startSeconds, endSeconds, &start, &count);
+    WaveDocument.BytesLeft = (DWORD)count;
+    if (mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
+        failed = 1;
+    else
+        written = CopySamples(out, &failed);
+    if (failed)
+    {
+        ShowWarning(DiskError);
+        CutToWritten(out, base, written);
+    }
+    FinishOutput(out, failed);
+    FreePlayBuffers();
 }
