@@ -1,7 +1,15 @@
-/* Dividing, joining, erasing and renaming segments. */
+/* Dividing, joining, erasing and renaming segments. Every edit works on
+   the row texts only; the list's notifications move the play range. */
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
 #include "app/app.h"
+#include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
+
+#define NAME_CHARS   256     /* a segment name and its end of text */
+#define TIME_CHARS   100
 
 /* Before 5.0 an edit during playback stops it first and restarts it after;
    later versions play on through the edit. */
@@ -21,8 +29,171 @@ void ResumeAfterEdit(int paused)
         StartPlayback();
 }
 
-void DivideSegment(double fraction) { (void)fraction; }
-void DivideAtPlayPosition(void) {}
-void JoinSegment(void) {}
-void EraseSegment(void) {}
-void RenameSegments(void) {}
+static int IsErased(const char *name)
+{
+    return strcmp(name, ERASED_NAME) == 0;
+}
+
+/* Name plus suffix, cutting the name's tail when the whole would not fit
+   a name buffer: the suffix is what tells the two halves apart. */
+static void ComposeName(char *out, const char *name, const char *suffix)
+{
+    int room = NAME_CHARS - 1 - (int)strlen(suffix);
+
+    snprintf(out, NAME_CHARS, "%.*s%s", room, name, suffix);
+}
+
+static void InsertRow(int row, const char *name, const char *start,
+                      const char *end, const char *time)
+{
+    LVITEMA item = {};
+
+    item.mask    = LVIF_TEXT;
+    item.iItem   = row;
+    item.pszText = (LPSTR)name;
+    SendMessageA(App.SegmentList, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    SetRowText(row, COL_START, start);
+    SetRowText(row, COL_END, end);
+    SetRowText(row, COL_TIME, time);
+}
+
+/* A cut outside the segment would break the tiling of the rows, so the
+   fraction is held to 0..1; 0 (and anything without a value) halves. */
+void DivideSegment(double fraction)
+{
+    char name[NAME_CHARS];
+    char part[NAME_CHARS];
+    char startText[TIME_CHARS];
+    char endText[TIME_CHARS];
+    char cutText[TIME_CHARS];
+    char timeText[TIME_CHARS];
+    double s, e;
+    int k;
+
+    if (RowCount() == 0)
+        return;
+    if (fraction == 0.0 || isnan(fraction))
+        fraction = 0.5;
+    else if (fraction < 0.0)
+        fraction = 0.0;
+    else if (fraction > 1.0)
+        fraction = 1.0;
+
+    k = FirstSelectedRow();
+    if (k < 0)
+        k = 0;
+    GetRowText(k, COL_NAME, name, sizeof(name));
+    GetRowText(k, COL_START, startText, sizeof(startText));
+    GetRowText(k, COL_END, endText, sizeof(endText));
+    s = ParseSeconds(startText);
+    e = ParseSeconds(endText);
+
+    snprintf(cutText, sizeof(cutText), "%.5f", (e - s) * fraction + s);
+    ComposeName(part, name, "-1");
+    snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * fraction);
+    InsertRow(k, part, startText, cutText, timeText);
+
+    ComposeName(part, name, "-2");
+    snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * (1.0 - fraction));
+    InsertRow(k + 1, part, cutText, endText, timeText);
+
+    SendMessageA(App.SegmentList, LVM_DELETEITEM, (WPARAM)(k + 2), 0);
+    SelectRow(k + 1);
+    SetFocus(App.SegmentList);
+
+    if (!PlaybackState.Playing)
+        EnableCommand(IDM_SAVE, 1);
+    EnableMenuItem(App.Menu, IDM_RENAME, MF_BYCOMMAND | MF_ENABLED);
+    EnableCommand(IDM_ERASE, 1);
+}
+
+/* BytesLeft counts from the read position to the segment end, so the part
+   already behind it is where to cut. An empty range has no such part: it
+   is halved like a fresh selection. */
+void DivideAtPlayPosition(void)
+{
+    int paused = PauseForEdit();
+    LONG span = PlaybackState.SegmentEnd - PlaybackState.SegmentStart;
+    DWORD done = (DWORD)span - WaveDocument.BytesLeft;
+
+    DivideSegment(span != 0 ? (double)done / (double)span : 0.0);
+    SetFocus(App.SegmentList);
+    ResumeAfterEdit(paused);
+}
+
+/* Merges the selected row into the one before it; across erased rows it
+   takes the name of the nearest kept row above, so saving appends it to
+   that row's file. */
+void JoinSegment(void)
+{
+    char name[SCRATCH_CHARS];
+    char startText[TIME_CHARS];
+    char endText[TIME_CHARS];
+    char timeText[TIME_CHARS];
+    int k = FirstSelectedRow();
+    int above;
+
+    if (k <= 0)
+        return;
+    GetRowText(k - 1, COL_NAME, name, sizeof(name));
+    if (!IsErased(name))
+    {
+        GetRowText(k - 1, COL_START, startText, sizeof(startText));
+        GetRowText(k, COL_END, endText, sizeof(endText));
+        snprintf(timeText, sizeof(timeText), "%.5f",
+                 ParseSeconds(endText) - ParseSeconds(startText));
+        SetRowText(k - 1, COL_END, endText);
+        SetRowText(k - 1, COL_TIME, timeText);
+        SendMessageA(App.SegmentList, LVM_DELETEITEM, (WPARAM)k, 0);
+        SelectRow(k - 1);
+        SetFocus(App.SegmentList);
+        return;
+    }
+    for (above = k - 2; above >= 0; above--)
+    {
+        GetRowText(above, COL_NAME, name, sizeof(name));
+        if (!IsErased(name))
+        {
+            SetRowText(k, COL_NAME, name);
+            return;
+        }
+    }
+}
+
+void EraseSegment(void)
+{
+    int row = FirstSelectedRow();
+
+    if (row >= 0)
+        SetRowText(row, COL_NAME, ERASED_NAME);
+}
+
+/* Kept rows that carried one name in unbroken succession (erased rows do
+   not break it) share one number, so saving still puts them in one file. */
+void RenameSegments(void)
+{
+    char base[NAME_CHARS];
+    char previous[SCRATCH_CHARS] = "";
+    char name[SCRATCH_CHARS];
+    char suffix[16];
+    char composed[NAME_CHARS];
+    int count = RowCount();
+    int n = 1;
+    int i;
+
+    CutAtLastDot(WaveDocument.DocumentTitle, base, sizeof(base));
+    for (i = 0; i < count; i++)
+    {
+        GetRowText(i, COL_NAME, name, sizeof(name));
+        if (IsErased(name))
+            continue;
+        if (strcmp(name, previous) != 0)
+            lstrcpynA(previous, name, sizeof(previous));
+        else
+            n--;
+        snprintf(suffix, sizeof(suffix), "-%d", n);
+        ComposeName(composed, base, suffix);
+        SetRowText(i, COL_NAME, composed);
+        n++;
+    }
+}

@@ -1,6 +1,136 @@
-/* Saving every segment to its own file. */
+/* Saving every segment to its own file. Rows of one name in succession go
+   into one file, one after the other; erased rows go nowhere. */
+#include <stdio.h>
+#include <string.h>
+#include "app/app.h"
+#include "wavefile/wavefile.h"
+#include "playback/playback.h"
 #include "segments/segments.h"
+
+#define NAME_CHARS   256     /* an output name and its end of text */
+#define TIME_CHARS   100
+#define ROW_PAUSE    100     /* ms, so the bar can be seen growing */
+
+/* The title's last dot onward, or ".WAV" for a title without one. */
+static void TakeExtension(char *extension, int capacity)
+{
+    const char *dot = strrchr(WaveDocument.DocumentTitle, '.');
+
+    lstrcpynA(extension, dot ? dot : ".WAV", capacity);
+}
+
+/* "NUL" plus an extension names the null device on Windows but is an
+   ordinary file elsewhere: erased rows are skipped rather than written. */
+static int IsErasedOutput(const char *name)
+{
+    return strcmp(name, ERASED_NAME) == 0 || strncmp(name, ERASED_NAME ".", 4) == 0;
+}
+
+/* Output names carry no directory, so they land in the current one; the
+   source may well be there under the same name. */
+static int IsSourceFile(const char *outputName)
+{
+    char output[MAX_PATH];
+    char source[MAX_PATH];
+    DWORD length;
+
+    length = GetFullPathNameA(outputName, sizeof(output), output, NULL);
+    if (length == 0 || length >= sizeof(output))
+        return 0;
+    length = GetFullPathNameA(WaveDocument.DocumentPath, sizeof(source), source, NULL);
+    if (length == 0 || length >= sizeof(source))
+        return 0;
+    return lstrcmpiA(output, source) == 0;
+}
+
+/* Writes one row, creating its file or appending to the file of the kept
+   row before it. Returns the row's end in seconds, for the progress bar. */
+static double SaveRow(int row, const char *extension)
+{
+    char name[NAME_CHARS];
+    char startText[TIME_CHARS];
+    char endText[TIME_CHARS];
+    double start, end;
+    int mode;
+
+    GetRowText(row, COL_NAME, name, sizeof(name));
+    GetRowText(row, COL_START, startText, sizeof(startText));
+    GetRowText(row, COL_END, endText, sizeof(endText));
+    start = ParseSeconds(startText);
+    end = ParseSeconds(endText);
+
+    if (IsErasedOutput(name))
+        return end;
+    if (strlen(name) + strlen(extension) >= sizeof(name))
+    {
+        snprintf(App.ScratchText, sizeof(App.ScratchText),
+                 "ファイル名が長すぎるため保存しません:%s", name);
+        ShowWarning(App.ScratchText);
+        return end;
+    }
+    strcat(name, extension);
+    if (IsSourceFile(name))
+    {
+        snprintf(App.ScratchText, sizeof(App.ScratchText),
+                 "元のファイルと同じ名前のため保存しません:%s", name);
+        ShowWarning(App.ScratchText);
+        return end;
+    }
+
+    mode = strcmp(name, Segments.LastWrittenName) == 0 ? AppendMode : CreateMode;
+    WriteSegment(name, start, end, mode);
+    lstrcpynA(Segments.LastWrittenName, name, sizeof(Segments.LastWrittenName));
+    return end;
+}
+
+static void DrawProgress(HDC dc, double end, double total)
+{
+    int width = PlaybackState.WaveViewWidth;
+
+    if (total > 0.0 && end < total)
+        width = end > 0.0 ? (int)(PlaybackState.WaveViewWidth * end / total) : 0;
+    PatBlt(dc, 0, 0, width, PlaybackState.WaveViewHeight, BLACKNESS);
+}
 
 void SaveSegments(void)
 {
+    char extension[NAME_CHARS];
+    char endText[TIME_CHARS];
+    double total = 0.0;
+    HDC dc;
+    int count;
+    int i;
+
+    dc = GetDC(App.WaveView);
+    EnableCommand(IDM_SAVE, 0);
+    EnableCommand(IDM_OPEN, 0);
+    EnableCommand(IDM_PLAY, 0);
+    EnableCommand(IDM_DIVIDE, 0);
+    EnableCommand(IDM_JOIN, 0);
+    PatBlt(dc, 0, 0, PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight, WHITENESS);
+
+    count = RowCount();
+    if (count > 0)
+    {
+        GetRowText(count - 1, COL_END, endText, sizeof(endText));
+        total = ParseSeconds(endText);
+    }
+    TakeExtension(extension, sizeof(extension));
+    Segments.LastWrittenName[0] = '\0';
+
+    for (i = 0; i < count; i++)
+    {
+        DrawProgress(dc, SaveRow(i, extension), total);
+        Sleep(ROW_PAUSE);
+    }
+
+    ReleaseDC(App.WaveView, dc);
+    Sleep(ROW_PAUSE);
+    InvalidateRect(App.WaveView, NULL, TRUE);
+
+    EnableCommand(IDM_SAVE, 1);
+    EnableCommand(IDM_OPEN, 1);
+    EnableCommand(IDM_PLAY, 1);
+    EnableCommand(IDM_DIVIDE, 1);
+    EnableCommand(IDM_JOIN, FirstSelectedRow() != 0);
 }
