@@ -594,6 +594,9 @@ TEST_F(OpenDialog, ChosenFileIsLoadedUnderItsTitle)
     EXPECT_EQ(0, lstrcmpiA(ChosenPath.c_str(), WaveDocument.DocumentPath)) << WaveDocument.DocumentPath;
     EXPECT_STREQ("voice.wav", WaveDocument.DocumentTitle);
     EXPECT_EQ("PELNOR:voice.wav", WindowText(App.MainWindow));
+    ASSERT_EQ(1, RowTotal());
+    EXPECT_EQ("voice", RowText(0, COL_NAME));
+    EXPECT_TRUE(MenuEnabled(IDM_PLAY));
 }
 
 /* ---- teardown ---- */
@@ -731,5 +734,64 @@ TEST_F(HeaderFailure, WarnsReleasesWhatItTookAndStartsAnyway)
         EXPECT_EQ(c.taken, FakeMemory.GlobalFrees);
         EXPECT_TRUE(FakeMemory.LiveGlobal.empty());
         EXPECT_EQ(0, FakeMemory.LockedGlobal);
+    }
+}
+
+/* ---- teardown during a real playback ---- */
+
+class TeardownWhilePlaying : public AppTest {};
+
+/* What the program's loop still dispatches before the quit message: the
+   posted messages, and no repaint. */
+static void DispatchPosted(void)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE))
+        if (msg.message != WM_QUIT)
+            DispatchMessageA(&msg);
+}
+
+TEST_F(TeardownWhilePlaying, ShutdownQueryReleasesDeviceBuffersHeadersAndFileOnce)
+{
+    for (bool fake : { true, false })
+    {
+        SCOPED_TRACE(fake ? "test device" : "real device");
+        RestartMainWindow();
+        FakeWaveReset(fake);
+        ChosenPath = ScratchDir() + "\\long.wav";
+        WriteBytes(ChosenPath, PcmWav(2, 44100, 16, PatternBytes(44100 * 4 * 3)));
+        SetDialogHandler(ChooseFile);
+        SendCommand(IDM_OPEN);
+        ASSERT_EQ(1, RowTotal());
+        SendCommand(IDM_PLAY);
+        ASSERT_TRUE(PlaybackState.Playing);
+        ASSERT_EQ(4u, FakeMemory.LiveGlobal.size());
+        if (fake)
+            ASSERT_EQ(2u, FakeWave.Queue.size());
+        FakeWave.Calls.clear();
+        int freesBefore = FakeMemory.GlobalFrees;
+
+        SendMessageA(App.MainWindow, WM_QUERYENDSESSION, 0, 0);
+        DispatchPosted();
+
+        if (fake)
+        {
+            std::vector<std::string> calls;
+            for (const FakeWaveCall &call : FakeWave.Calls)
+                calls.push_back(call.What);
+            EXPECT_EQ(std::vector<std::string>({ "reset", "unprepare", "unprepare", "close" }), calls);
+            EXPECT_FALSE(FakeWave.IsOpen);
+            EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+        }
+        EXPECT_EQ(NULL, PlaybackState.OutputDevice);
+        EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+        EXPECT_EQ(4, FakeMemory.GlobalFrees - freesBefore);
+        EXPECT_TRUE(FakeMemory.LiveGlobal.empty());
+        EXPECT_TRUE(FakeMemory.LiveLocal.empty());
+        EXPECT_TRUE(Boxes().empty()) << (Boxes().empty() ? "" : Boxes()[0].Text);
+
+        DestroyWindow(App.MainWindow);
+        EXPECT_EQ(4, FakeMemory.GlobalFrees - freesBefore);
+        EXPECT_TRUE(DeleteFileA(ChosenPath.c_str()));
     }
 }
