@@ -1,0 +1,189 @@
+# Shared by tools/winerun and tools/xrun (sourced, not run).
+#
+# Every run of the program under test uses a private Wine prefix and a private
+# HOME below the build folder, so the user's ~/.wine and ~/.asoundrc are never
+# touched and several build folders can be used side by side:
+#
+#   $BUILD/wine/home      HOME for Wine: .asoundrc makes ALSA's null PCM the
+#                         default device (one wave-out device, no sound card)
+#   $BUILD/wine/null      prefix with the null graphics driver (no X at all)
+#   $BUILD/wine/x11       prefix with the X11 driver, unmanaged windows, for
+#                         runs on a private Xvfb (ended with the Xvfb)
+#   $BUILD/wine/x11-display  the same for runs on the user's $DISPLAY
+#
+# All prefixes: WINEARCH=win32, FontLink from Liberation Sans and System to
+# Noto Sans CJK JP (Japanese text), a regular-weight caption font, audio
+# driver ALSA.
+
+PELNOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Started without a standard input (CI): give Wine an empty one.
+if ! { true <&0; } 2>/dev/null; then
+    exec </dev/null
+fi
+
+# Bumped whenever the prefix set-up below changes: prefixes with another stamp
+# are rebuilt on their next use.
+PELNOR_PREFIX_STAMP=6
+
+pelnor_die() {
+    echo "${PELNOR_TOOL:-wine}: $*" >&2
+    exit 125
+}
+
+# pelnor_build_dir [DIR]: absolute build folder from DIR, $PELNOR_BUILD_DIR or
+# <repo>/build.
+pelnor_build_dir() {
+    local dir=${1:-${PELNOR_BUILD_DIR:-$PELNOR_ROOT/build}}
+    case $dir in
+        /*) ;;
+        *) dir=$PWD/$dir ;;
+    esac
+    mkdir -p "$dir" || pelnor_die "cannot create build folder $dir"
+    (cd "$dir" && pwd)
+}
+
+# pelnor_wine_env BUILD KIND: exports the environment of prefix KIND
+# (null|x11|x11-display).
+pelnor_wine_env() {
+    local build=$1 kind=$2
+    command -v wine >/dev/null 2>&1 || pelnor_die "wine is not installed (run scripts/install-deps)"
+    export PELNOR_WINE_BASE=$build/wine
+    export WINEPREFIX=$PELNOR_WINE_BASE/$kind
+    export WINEARCH=win32
+    export WINEDEBUG=${PELNOR_WINEDEBUG:--all}
+    # No Mono/Gecko installers (they would ask for a download), no menu
+    # entries or file associations written for the desktop.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export HOME=$PELNOR_WINE_BASE/home
+    # Keep sound inside ALSA's null device even on a desktop with PulseAudio.
+    unset PULSE_SERVER
+    export XDG_RUNTIME_DIR=$PELNOR_WINE_BASE/run
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR" 2>/dev/null || true
+    if [ ! -f "$HOME/.asoundrc" ]; then
+        cat >"$HOME/.asoundrc.tmp.$$" <<'EOF'
+# Written by tools/wine-common.sh for the program's runs under Wine:
+# ALSA's null PCM is the default device, so Wine's winealsa offers exactly
+# one wave-out device that accepts every PCM format and plays nothing.
+pcm.!default {
+    type null
+}
+EOF
+        mv -f "$HOME/.asoundrc.tmp.$$" "$HOME/.asoundrc"
+    fi
+}
+
+# The caption font: Wine's default (MS Shell Dlg, height -11) at regular
+# weight; bold Noto CJK glyphs show as boxes.
+PELNOR_CAPTION_FONT=\
+f5ffffff0000000000000000000000009001000000000000000000224d00530020005300680065006c006c002000\
+44006c00670000000000000000000000000000000000000000000000000000000000000000000000000000000000
+
+# pelnor_nolock COMMAND...: runs COMMAND without the lock descriptors of
+# these scripts (8, 9), so that no lingering Wine process keeps a lock.
+pelnor_nolock() {
+    "$@" 8>&- 9>&-
+}
+
+pelnor_reg_add() {
+    pelnor_nolock wine reg add "$@" /f </dev/null >/dev/null 2>&1 \
+        || pelnor_die "reg add $1 /v $3 failed in $WINEPREFIX"
+}
+
+# pelnor_prefix_create KIND: (re)creates $WINEPREFIX; caller holds the lock.
+pelnor_prefix_create() {
+    local kind=$1
+    pelnor_nolock wineserver -k </dev/null >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+    echo "${PELNOR_TOOL:-wine}: creating Wine prefix $WINEPREFIX (once, ~15 s)" >&2
+    pelnor_nolock wineboot -i </dev/null >"$PELNOR_WINE_BASE/$kind-boot.log" 2>&1 \
+        || pelnor_die "wineboot failed, see $PELNOR_WINE_BASE/$kind-boot.log"
+    pelnor_nolock wineserver -w </dev/null >/dev/null 2>&1
+    local graphics=null
+    case $kind in x11*) graphics=x11 ;; esac
+    pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$graphics"
+    pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa
+    pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+    pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y
+    # Japanese glyphs: the UI font (MS Shell Dlg -> Tahoma, absent, -> Liberation
+    # Sans) and the System font (controls without WM_SETFONT) link to Noto CJK.
+    local face
+    for face in 'Liberation Sans' System; do
+        pelnor_reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK JP'
+    done
+    pelnor_reg_add 'HKCU\Control Panel\Desktop\WindowMetrics' \
+        /v CaptionFont /t REG_BINARY /d "$PELNOR_CAPTION_FONT"
+    # A crash prints winedbg's backtrace and ends the program instead of
+    # waiting in a crash dialog that nobody can answer.
+    pelnor_reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
+    # Flush the registry and let the new driver take effect at the next start.
+    pelnor_nolock wineserver -k </dev/null >/dev/null 2>&1 || true
+    pelnor_nolock wineserver -w </dev/null >/dev/null 2>&1
+    echo "$PELNOR_PREFIX_STAMP" >"$WINEPREFIX/.pelnor-stamp"
+}
+
+# pelnor_prefix_ensure KIND: creates the prefix once; safe when several runs
+# start at the same moment (the first creates it, the others wait).
+pelnor_prefix_ensure() {
+    local kind=$1 stamp_file=$WINEPREFIX/.pelnor-stamp
+    if [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$PELNOR_PREFIX_STAMP" ]; then
+        return 0
+    fi
+    command -v flock >/dev/null 2>&1 || pelnor_die "flock (util-linux) is missing"
+    exec 9>"$PELNOR_WINE_BASE/$kind.lock"
+    flock 9
+    if [ ! -f "$stamp_file" ] || [ "$(cat "$stamp_file")" != "$PELNOR_PREFIX_STAMP" ]; then
+        pelnor_prefix_create "$kind"
+    fi
+    flock -u 9
+    exec 9>&-
+}
+
+# pelnor_server_warm: keeps this prefix's wineserver running between runs
+# (a trivial exe then starts in well under 0.1 s). The server and Wine's
+# background processes get /dev/null as stdio so that they never hold a
+# caller's pipe open (ctest would otherwise wait for them).
+pelnor_server_warm() {
+    local persist=${PELNOR_WINESERVER_PERSIST:-600}
+    if [ "$persist" = forever ]; then persist=""; fi
+    pelnor_nolock setsid wineserver "-p$persist" </dev/null >/dev/null 2>&1 || true
+}
+
+# pelnor_run COMMAND...: runs COMMAND (a wine invocation) and returns its exit
+# status. Wine's background processes (services.exe, explorer.exe, ...) keep
+# the standard error of the program that started them open for as long as the
+# wineserver lives, so a caller reading our output through a pipe (ctest,
+# Python's subprocess) would wait for the server to exit. Unless the output is
+# a terminal, the program therefore writes to files in the build folder that
+# are copied to our stdout/stderr as they grow, until the program exits.
+pelnor_run() {
+    if [ -t 1 ] && [ -t 2 ]; then
+        pelnor_nolock "$@"
+        return
+    fi
+    local dir=$PELNOR_WINE_BASE/output
+    mkdir -p "$dir"
+    local out err
+    out=$(mktemp "$dir/out.XXXXXX") && err=$(mktemp "$dir/err.XXXXXX") \
+        || pelnor_die "cannot create output files in $dir"
+    "$@" <&0 >"$out" 2>"$err" 8>&- 9>&- &
+    local pid=$!
+    # On a timeout or ^C, end the program (the Windows process is this one).
+    trap 'kill -TERM '"$pid"' 2>/dev/null' TERM INT HUP
+    tail -n +1 -s 0.1 -f --pid="$pid" "$out" &
+    local tail_out=$!
+    tail -n +1 -s 0.1 -f --pid="$pid" "$err" >&2 &
+    local tail_err=$!
+    local rc
+    while :; do
+        wait "$pid"
+        rc=$?
+        kill -0 "$pid" 2>/dev/null || break
+    done
+    trap - TERM INT HUP
+    wait "$tail_out" "$tail_err" 2>/dev/null
+    rm -f "$out" "$err"
+    return "$rc"
+}
