@@ -2,45 +2,26 @@
    offsets of the sample data, always on a block boundary. */
 #include <ctype.h>
 #include <stdlib.h>
-#include <string.h>
 #include "wavefile/wavefile.h"
 
 /* Leading blanks are skipped and the number ends at the first character
    that cannot belong to it; a text without a number gives 0. Only plain
-   decimal numbers count (no "inf", "nan" or hexadecimal forms). */
+   decimal numbers count: "inf", "nan" and "0x" forms give 0 or stop at
+   the 0. */
 double ParseSeconds(const char *text)
 {
-    char number[64];
-    size_t n = 0;
     const char *p = text;
-    int digits = 0;
+    const char *digits;
 
     while (*p == ' ' || *p == '\t')
         p++;
-    if (*p == '+' || *p == '-')
-        number[n++] = *p++;
-    while (isdigit((unsigned char)*p) && n < sizeof(number) - 8)
-        number[n++] = *p++, digits++;
-    if (*p == '.')
-    {
-        number[n++] = *p++;
-        while (isdigit((unsigned char)*p) && n < sizeof(number) - 8)
-            number[n++] = *p++, digits++;
-    }
-    if (!digits)
+    digits = (*p == '+' || *p == '-') ? p + 1 : p;
+    if (!isdigit((unsigned char)digits[0]) &&
+        !(digits[0] == '.' && isdigit((unsigned char)digits[1])))
         return 0.0;
-    if ((*p == 'e' || *p == 'E') &&
-        (isdigit((unsigned char)p[1]) ||
-         ((p[1] == '+' || p[1] == '-') && isdigit((unsigned char)p[2]))))
-    {
-        number[n++] = *p++;
-        if (*p == '+' || *p == '-')
-            number[n++] = *p++;
-        while (isdigit((unsigned char)*p) && n < sizeof(number) - 1)
-            number[n++] = *p++;
-    }
-    number[n] = '\0';
-    return strtod(number, NULL);
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        return 0.0;
+    return strtod(p, NULL);
 }
 
 /* trunc(seconds * BytesPerSec) / blockalign * blockalign. The product is
