@@ -95,10 +95,26 @@ static void RangeToBytes(double startSeconds, double endSeconds, LONG *start, LO
     *count = last > first ? last - first : 0;
 }
 
-/* Copies BytesLeft bytes through the first audio buffer. Returns the
-   bytes that reached the output as whole blocks; *failed is set when a
-   read came up short or a write did not take everything. */
-static DWORD CopySamples(HMMIO out, int *failed)
+/* Bytes of a failed write that did reach the file: the count the write
+   reported, or else how far the file position moved (a write that fills
+   the disk may store part of the piece before it fails). */
+static DWORD BytesLanded(HMMIO out, LONG put, DWORD at, DWORD piece)
+{
+    LONG reached;
+
+    if (put > 0)
+        return (DWORD)put;
+    reached = mmioSeek(out, 0, SEEK_CUR);
+    if (reached == -1 || (DWORD)reached <= at)
+        return 0;
+    return (DWORD)reached - at < piece ? (DWORD)reached - at : piece;
+}
+
+/* Copies BytesLeft bytes through the first audio buffer to the output,
+   whose position is at. Returns the bytes that reached the output, in
+   whole blocks; *failed is set when a read came up short or a write did
+   not take everything. */
+static DWORD CopySamples(HMMIO out, DWORD at, int *failed)
 {
     BYTE *buffer = PlaybackState.AudioBuffers[0].Data;
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
@@ -124,7 +140,7 @@ static DWORD CopySamples(HMMIO out, int *failed)
         if (put != (LONG)piece)
         {
             *failed = 1;
-            written += put > 0 ? (DWORD)put / align * align : 0;
+            written += BytesLanded(out, put, at + written, piece) / align * align;
             break;
         }
         written += piece;
@@ -196,7 +212,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     if (mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
         failed = 1;
     else
-        written = CopySamples(out, &failed);
+        written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failed);
     if (failed)
     {
         ShowWarning(DiskError);

@@ -1,0 +1,106 @@
+/* Segment writer throughput and memory. Builds a 44.1 kHz 16-bit stereo
+   source of the given size, writes it out as ten ranges, and prints the
+   rate and the peak memory of the process.
+
+   usage: writer_bench FOLDER MEGABYTES
+   The device query of the open is answered by the test double of the
+   wave-output device: this machine may have no sound device. */
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include "app/app.h"
+#include "wavefile/wavefile.h"
+#include "playback/playback.h"
+#include "segments/segments.h"
+#include "tests/support/fakewave.h"
+
+static void PutLe32(unsigned char *p, DWORD v)
+{
+    p[0] = (unsigned char)v;
+    p[1] = (unsigned char)(v >> 8);
+    p[2] = (unsigned char)(v >> 16);
+    p[3] = (unsigned char)(v >> 24);
+}
+
+/* Written a megabyte at a time, so that building it costs no memory. */
+static int MakeSource(const char *path, DWORD dataBytes)
+{
+    static unsigned char block[1 << 20];
+    unsigned char header[44] = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
+                                 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0,
+                                 'd', 'a', 't', 'a', 0, 0, 0, 0 };
+    DWORD x = 1;
+    FILE *f = fopen(path, "wb");
+
+    if (!f)
+        return 0;
+    PutLe32(header + 4, 36 + dataBytes);
+    PutLe32(header + 40, dataBytes);
+    fwrite(header, 1, sizeof(header), f);
+    for (DWORD done = 0; done < dataBytes;)
+    {
+        DWORD n = dataBytes - done < sizeof(block) ? dataBytes - done : (DWORD)sizeof(block);
+        for (DWORD i = 0; i < n; i++)
+        {
+            x = x * 1103515245u + 12345u;
+            block[i] = (unsigned char)(x >> 16);
+        }
+        if (fwrite(block, 1, n, f) != n)
+        {
+            fclose(f);
+            return 0;
+        }
+        done += n;
+    }
+    return fclose(f) == 0;
+}
+
+static double Now(void)
+{
+    LARGE_INTEGER count, rate;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&rate);
+    return (double)count.QuadPart / (double)rate.QuadPart;
+}
+
+int main(int argc, char **argv)
+{
+    char source[MAX_PATH], name[MAX_PATH];
+    PROCESS_MEMORY_COUNTERS memory = {};
+
+    if (argc != 3 || !SetCurrentDirectoryA(argv[1]))
+    {
+        fprintf(stderr, "usage: writer_bench FOLDER MEGABYTES\n");
+        return 2;
+    }
+    DWORD dataBytes = (DWORD)(atof(argv[2]) * 1048576.0) / 4 * 4;
+    FakeWaveReset(true);
+    if (!MakeSource("bench-source.wav", dataBytes)
+        || !GetFullPathNameA("bench-source.wav", sizeof(source), source, NULL))
+    {
+        fprintf(stderr, "cannot build the source\n");
+        return 1;
+    }
+    lstrcpynA(WaveDocument.DocumentPath, source, sizeof(WaveDocument.DocumentPath));
+    if (!OpenWaveFile())
+        return 1;
+
+    double seconds = (double)dataBytes / 176400.0;
+    double start = Now();
+    for (int i = 0; i < 10; i++)
+    {
+        snprintf(name, sizeof(name), "bench-out%d.wav", i);
+        WriteSegment(name, seconds * i / 10, seconds * (i + 1) / 10, CreateMode);
+    }
+    double elapsed = Now() - start;
+
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    printf("writer: %.1f MB in 10 ranges, %.3f s, %.1f MB/s\n",
+           dataBytes / 1048576.0, elapsed, dataBytes / 1048576.0 / elapsed);
+    printf("peak working set %.1f MB, peak pagefile usage %.1f MB\n",
+           memory.PeakWorkingSetSize / 1048576.0, memory.PeakPagefileUsage / 1048576.0);
+    return 0;
+}
