@@ -1,5 +1,4 @@
 /* The main window procedure: creation, layout, commands, teardown. */
-#include <stdio.h>
 #include <string.h>
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -9,35 +8,17 @@
 #define MIN_CLIENT_HEIGHT  320
 #define WAVEHDR_BYTES      32
 
-/* Measures the font, keeps the client height at least 320, takes the menu
-   and allocates the two wave headers. */
-static void OnCreate(HWND hwnd)
+/* Two zeroed 32-byte blocks, one wave header each: a header that was
+   never queued has no data pointer. On a failure the program runs on
+   without the missing header, holding only what is still locked. */
+static void AllocWaveHeaders(void)
 {
-    HDC dc = GetDC(hwnd);
-    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-    TEXTMETRICA tm;
-    RECT client, outer;
     int i;
-
-    GetTextMetricsA(dc, &tm);
-    App.AverageCharWidth = tm.tmAveCharWidth;
-    SelectObject(dc, oldFont);
-    ReleaseDC(hwnd, dc);
-
-    GetClientRect(hwnd, &client);
-    GetWindowRect(hwnd, &outer);
-    App.ClientWidth = client.right;
-    if (client.bottom < MIN_CLIENT_HEIGHT)
-        SetWindowPos(hwnd, NULL, 0, 0, outer.right - outer.left,
-                     (outer.bottom - outer.top) - client.bottom + MIN_CLIENT_HEIGHT,
-                     SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
-
-    App.Menu = GetMenu(hwnd);
-    App.TornDown = 0;
 
     for (i = 0; i < 2; i++)
     {
-        App.HeaderBlocks[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, WAVEHDR_BYTES);
+        App.HeaderBlocks[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT,
+                                          WAVEHDR_BYTES);
         if (!App.HeaderBlocks[i])
         {
             MessageBoxA(NULL, "ヘッダー確保失敗", NULL, MB_ICONWARNING);
@@ -61,37 +42,86 @@ static void OnCreate(HWND hwnd)
     }
 }
 
-static void MoveChild(int id, int x, int y, int width, int height)
+/* Measures the font, keeps the client height at least 320, takes the menu
+   and allocates the two wave headers. The window is created whatever
+   happens here. */
+static void OnCreate(HWND hwnd)
 {
-    HWND child = GetDlgItem(App.MainWindow, id);
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICA tm = {};
+    RECT client, outer;
+
+    GetTextMetricsA(dc, &tm);
+    App.AverageCharWidth = tm.tmAveCharWidth;
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+
+    GetClientRect(hwnd, &client);
+    GetWindowRect(hwnd, &outer);
+    App.ClientWidth = client.right;
+    if (client.bottom < MIN_CLIENT_HEIGHT)
+        SetWindowPos(hwnd, NULL, 0, 0, outer.right - outer.left,
+                     (outer.bottom - outer.top) - client.bottom + MIN_CLIENT_HEIGHT,
+                     SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
+
+    App.Menu = GetMenu(hwnd);
+    App.TornDown = 0;
+    AllocWaveHeaders();
+}
+
+static void MoveChild(HWND hwnd, int id, int x, int y, int width, int height)
+{
+    HWND child = GetDlgItem(hwnd, id);
     if (child)
         MoveWindow(child, x, y, width, height, TRUE);
 }
 
-/* Lays the children out for a client area of w by h pixels. */
-static void OnSize(int w, int h)
+/* The layout factors are the doubles 0.9, 0.8, 0.1 and 0.2, each a hair
+   above its decimal value; a product plus a whole offset is truncated
+   toward zero. Worked in integers so that the result does not depend on
+   the precision the FPU happens to run at: the hair only shows when the
+   exact result is a negative whole number, which it lifts toward zero. */
+static int Scaled(int tenths, int value, int offset)
 {
-    int column = (int)(0.9 * w);
-    int columnWidth = (int)(0.1 * w);
+    int n = tenths * value + 10 * offset;
+
+    if (n < 0 && value > 0 && n % 10 == 0)
+        return n / 10 + 1;
+    return n / 10;
+}
+
+/* Lays the children out for a client area of w by h pixels; children not
+   created yet are skipped. */
+static void OnSize(HWND hwnd, int w, int h)
+{
+    int column = Scaled(9, w, 0);
+    int columnWidth = Scaled(1, w, 0);
     int room = w - 20;
 
     App.ClientWidth = w;
-    MoveChild(IDC_SEGMENTLIST, 0, 0, (int)(0.9 * w - 2), (int)(0.8 * h));
-    MoveChild(IDM_OPEN,   column, 0,   columnWidth, 40);
-    MoveChild(IDM_SAVE,   column, 40,  columnWidth, 40);
-    MoveChild(IDM_LOOP,   (int)(0.9 * w + 5), 80, columnWidth, 30);
-    MoveChild(IDM_PLAY,   column, 110, columnWidth, 40);
-    MoveChild(IDM_STOP,   column, 150, columnWidth, 40);
-    MoveChild(IDM_DIVIDE, column, 200, columnWidth, 40);
-    MoveChild(IDM_JOIN,   column, 240, columnWidth, 40);
-    MoveChild(IDM_ERASE,  column, 280, columnWidth, 40);
+    MoveChild(hwnd, IDC_SEGMENTLIST, 0, 0, Scaled(9, w, -2), Scaled(8, h, 0));
+    MoveChild(hwnd, IDM_OPEN,   column, 0,   columnWidth, 40);
+    MoveChild(hwnd, IDM_SAVE,   column, 40,  columnWidth, 40);
+    MoveChild(hwnd, IDM_LOOP,   Scaled(9, w, 5), 80, columnWidth, 30);
+    MoveChild(hwnd, IDM_PLAY,   column, 110, columnWidth, 40);
+    MoveChild(hwnd, IDM_STOP,   column, 150, columnWidth, 40);
+    MoveChild(hwnd, IDM_DIVIDE, column, 200, columnWidth, 40);
+    MoveChild(hwnd, IDM_JOIN,   column, 240, columnWidth, 40);
+    MoveChild(hwnd, IDM_ERASE,  column, 280, columnWidth, 40);
 
-    PlaybackState.WaveViewHeight = (LONG)(0.2 * h - 20);
-    PlaybackState.WaveViewTop    = (LONG)(0.8 * h + 10);
+    PlaybackState.WaveViewHeight = Scaled(2, h, -20);
+    PlaybackState.WaveViewTop    = Scaled(8, h, 10);
     PlaybackState.WaveViewWidth  = room > 1024 ? 1024 : room > 512 ? 512 : 256;
-    if (App.WaveView)
-        MoveWindow(App.WaveView, 10, PlaybackState.WaveViewTop,
-                   PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight, TRUE);
+    MoveChild(hwnd, IDC_WAVEVIEW, 10, PlaybackState.WaveViewTop,
+              PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight);
+}
+
+/* The list takes the keyboard; should it be missing, the main window keeps
+   the focus so that the accelerator keys still arrive. */
+static void FocusList(HWND hwnd)
+{
+    SetFocus(App.SegmentList ? App.SegmentList : hwnd);
 }
 
 /* The open dialog; a cancelled dialog leaves path, title and list alone. */
@@ -119,11 +149,11 @@ static void OnOpen(HWND hwnd)
         lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
 }
 
-static void OnJoin(void)
+static void OnJoin(HWND hwnd)
 {
     int paused = PauseForEdit();
     JoinSegment();
-    SetFocus(App.SegmentList);
+    FocusList(hwnd);
     ResumeAfterEdit(paused);
 }
 
@@ -163,14 +193,14 @@ static int OnCommand(HWND hwnd, int id)
     case IDM_STOP:   StopPlayback(); break;
     case IDM_RENAME: RenameSegments(); break;
     case IDM_DIVIDE: DivideAtPlayPosition(); break;
-    case IDM_JOIN:   OnJoin(); break;
+    case IDM_JOIN:   OnJoin(hwnd); break;
     case IDM_LOOP:   OnLoopToggle(); break;
     case IDM_LEVEL:
     case IDM_WAVE:   OnViewChoice(id); return 0;
     case IDM_ERASE:  EraseSegment(); break;
     default:         return 1;
     }
-    SetFocus(App.SegmentList);
+    FocusList(hwnd);
     return 0;
 }
 
@@ -222,12 +252,15 @@ static void Teardown(void)
     PostQuitMessage(0);
 }
 
+/* The device is closed even when the file is not open: a playback that
+   ran out leaves it open, and a failed open may have closed the file. */
 void CloseDocument(void)
 {
-    if (!WaveDocument.ReadHandle)
-        return;
-    mmioClose(WaveDocument.ReadHandle, 0);
-    WaveDocument.ReadHandle = NULL;
+    if (WaveDocument.ReadHandle)
+    {
+        mmioClose(WaveDocument.ReadHandle, 0);
+        WaveDocument.ReadHandle = NULL;
+    }
     if (PlaybackState.OutputDevice)
     {
         waveOutClose(PlaybackState.OutputDevice);
@@ -262,10 +295,11 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         Teardown();
         break;
     case WM_SIZE:
-        OnSize(LOWORD(lParam), HIWORD(lParam));
+        OnSize(hwnd, LOWORD(lParam), HIWORD(lParam));
         break;
     case WM_SETFOCUS:
-        SetFocus(App.SegmentList);
+        if (App.SegmentList)
+            SetFocus(App.SegmentList);
         return 0;
     case WM_NOTIFY:
         return OnNotify(hwnd, msg, wParam, lParam);

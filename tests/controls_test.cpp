@@ -1,0 +1,158 @@
+#include "support/harness.h"
+#include <string>
+#include <commctrl.h>
+#include "app/app.h"
+#include "segments/segments.h"
+#include "wavefile/wavefile.h"
+
+static void ShowDocument(const char *title, const char *firstRowName)
+{
+    lstrcpynA(WaveDocument.DocumentTitle, title, sizeof(WaveDocument.DocumentTitle));
+    SendMessageA(App.SegmentList, LVM_DELETEALLITEMS, 0, 0);
+    if (!firstRowName)
+        return;
+    LVITEMA row = {};
+    row.mask = LVIF_TEXT;
+    row.pszText = (LPSTR)firstRowName;
+    SendMessageA(App.SegmentList, LVM_INSERTITEMA, 0, (LPARAM)&row);
+    row.iItem = 1;
+    row.pszText = (LPSTR) "later";
+    SendMessageA(App.SegmentList, LVM_INSERTITEMA, 0, (LPARAM)&row);
+}
+
+static void ExpectCommand(int id, bool enabled, bool hasButton, int line)
+{
+    SCOPED_TRACE(testing::Message() << "command " << id << ", called from line " << line);
+    EXPECT_EQ(enabled, MenuEnabled(id));
+    if (hasButton)
+    {
+        EXPECT_EQ(enabled, ButtonEnabled(id));
+    }
+}
+
+class IdleControls : public AppTest {};
+
+TEST_F(IdleControls, SaveFollowsTheFirstRowAgainstTheCutTitle)
+{
+    struct { const char *title, *row; int enable; bool save; } cases[] = {
+        { "a.b.wav", "a.b", 1, false },
+        { "a.b.wav", "a", 1, true },
+        { "a.b.wav", "a.b.wav", 1, true },
+        { "voice.wav", "voice", 1, false },
+        { "Voice.wav", "voice", 1, true },
+        { "voice.wav", "voice-2", 1, true },
+        { "voice.wav", "NUL", 1, true },
+        { "noext", "noext", 1, false },
+        { "noext", "noext-1", 1, true },
+        { "録音.wav", "録音", 1, false },
+        { "voice.wav", "voice-2", 0, false },
+        { "voice.wav", "voice", 0, false },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.title << " / " << c.row << " / " << c.enable);
+        ShowDocument(c.title, c.row);
+        EnableCommand(IDM_SAVE, !c.save);
+        SetIdleControls(c.enable);
+        ExpectCommand(IDM_SAVE, c.save, true, __LINE__);
+    }
+}
+
+TEST_F(IdleControls, EmptyListLeavesNothingToSave)
+{
+    ShowDocument("voice.wav", NULL);
+    EnableCommand(IDM_SAVE, 1);
+    SetIdleControls(1);
+    ExpectCommand(IDM_SAVE, false, true, __LINE__);
+    ExpectCommand(IDM_PLAY, true, true, __LINE__);
+    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+}
+
+TEST_F(IdleControls, PlayAndOpenFollowTheArgumentAndStopStaysAsItWas)
+{
+    ShowDocument("voice.wav", "voice");
+    EnableCommand(IDM_STOP, 1);
+    SetIdleControls(0);
+    ExpectCommand(IDM_PLAY, false, true, __LINE__);
+    ExpectCommand(IDM_OPEN, false, true, __LINE__);
+    ExpectCommand(IDM_STOP, true, true, __LINE__);
+
+    EnableCommand(IDM_STOP, 0);
+    SetIdleControls(1);
+    ExpectCommand(IDM_PLAY, true, true, __LINE__);
+    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+    ExpectCommand(IDM_STOP, false, true, __LINE__);
+}
+
+TEST_F(IdleControls, OthersAreLeftAlone)
+{
+    ShowDocument("voice.wav", "voice-1");
+    const int ids[] = { IDM_DIVIDE, IDM_JOIN, IDM_ERASE, IDM_RENAME };
+    for (int id : ids)
+        EnableCommand(id, 1);
+    SetIdleControls(0);
+    for (int id : ids)
+        ExpectCommand(id, true, id != IDM_RENAME, __LINE__);
+    for (int id : ids)
+        EnableCommand(id, 0);
+    SetIdleControls(1);
+    for (int id : ids)
+        ExpectCommand(id, false, id != IDM_RENAME, __LINE__);
+    ExpectCommand(IDM_EXIT, true, false, __LINE__);
+    ExpectCommand(IDM_ABOUT, true, false, __LINE__);
+    ExpectCommand(IDM_WAVE, true, false, __LINE__);
+    ExpectCommand(IDM_LEVEL, true, false, __LINE__);
+}
+
+TEST_F(IdleControls, LoopIsSwitchedOnlyBeforeVersion5)
+{
+    struct { WORD version; bool follows; } cases[] = {
+        { 0x0400, true }, { 0x04FF, true }, { 0x0500, false }, { 0x0601, false },
+    };
+    ShowDocument("voice.wav", "voice");
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.version);
+        App.PlatformVersion = c.version;
+        EnableCommand(IDM_LOOP, 1);
+        SetIdleControls(0);
+        ExpectCommand(IDM_LOOP, !c.follows, true, __LINE__);
+        SetIdleControls(1);
+        ExpectCommand(IDM_LOOP, true, true, __LINE__);
+        EnableCommand(IDM_LOOP, 0);
+        SetIdleControls(1);
+        ExpectCommand(IDM_LOOP, c.follows, true, __LINE__);
+    }
+}
+
+class StopControl : public AppTest {};
+
+TEST_F(StopControl, SwitchesStopAlone)
+{
+    SetStopControl(1);
+    ExpectCommand(IDM_STOP, true, true, __LINE__);
+    ExpectCommand(IDM_PLAY, false, true, __LINE__);
+    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+    SetStopControl(0);
+    ExpectCommand(IDM_STOP, false, true, __LINE__);
+    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+}
+
+class Title : public AppTest {};
+
+TEST_F(Title, CaptionIsProgramNameColonTitle)
+{
+    std::string longest = std::string(251, 'x') + ".wav";
+    struct { std::string title, caption; } cases[] = {
+        { "voice.wav", "PELNOR:voice.wav" },
+        { "録音 1.WAV", "PELNOR:録音 1.WAV" },
+        { "", "PELNOR:" },
+        { longest, "PELNOR:" + longest },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.caption);
+        SetTitle(App.MainWindow, c.title.c_str());
+        EXPECT_EQ(c.caption, WindowText(App.MainWindow));
+    }
+}
