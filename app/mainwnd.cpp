@@ -124,6 +124,19 @@ static void FocusList(HWND hwnd)
     SetFocus(App.SegmentList ? App.SegmentList : hwnd);
 }
 
+/* Saved segments go to the current folder, which must be the chosen
+   file's own. The dialog moves there itself on Windows, but not always
+   under Wine (a typed full path leaves it in the folder it showed). */
+static void EnterSourceFolder(const OPENFILENAMEA *ofn)
+{
+    char folder[MAX_PATH];
+
+    if (ofn->nFileOffset == 0 || ofn->nFileOffset >= sizeof(folder))
+        return;
+    lstrcpynA(folder, ofn->lpstrFile, ofn->nFileOffset + 1);
+    SetCurrentDirectoryA(folder);
+}
+
 /* The open dialog; a cancelled dialog leaves path, title and list alone. */
 static void OnOpen(HWND hwnd)
 {
@@ -144,7 +157,10 @@ static void OnOpen(HWND hwnd)
     ofn->Flags          = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
 
     if (GetOpenFileNameA(ofn))
+    {
+        EnterSourceFolder(ofn);
         LoadDocument(hwnd, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    }
     else
         lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
 }

@@ -602,6 +602,26 @@ TEST_F(OpenDialog, ChosenFileIsLoadedUnderItsTitle)
     EXPECT_TRUE(MenuEnabled(IDM_PLAY));
 }
 
+/* Saving writes into the current folder: after a choice it is the chosen
+   file's folder, wherever the process stood before. */
+TEST_F(OpenDialog, ChosenFilesFolderBecomesCurrent)
+{
+    std::string folder = ScratchDir() + "\\sources";
+    CreateDirectoryA(folder.c_str(), NULL);
+    ChosenPath = folder + "\\take.wav";
+    WriteBytes(ChosenPath, PcmWav(1, 8000, 8, PatternBytes(800)));
+    char temp[MAX_PATH], current[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    SetCurrentDirectoryA(temp);
+
+    SetDialogHandler(ChooseFile);
+    SendCommand(IDM_OPEN);
+
+    GetCurrentDirectoryA(sizeof(current), current);
+    EXPECT_EQ(0, lstrcmpiA(folder.c_str(), current)) << current;
+    ScratchDir();
+}
+
 /* ---- teardown ---- */
 
 class Teardown : public AppTest {};
