@@ -28,6 +28,8 @@ struct WAVEDOCUMENT
 
 extern WAVEDOCUMENT WaveDocument;
 
+enum { ReadBufferBytes = 256 * 1024 };   /* I/O buffer of the source's read handle */
+
 /* opening and validation */
 int  OpenWaveFile(void);
 void ClassifyFormat(const WAVEFORMATEX *format);
