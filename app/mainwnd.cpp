@@ -252,8 +252,8 @@ static void Teardown(void)
     PostQuitMessage(0);
 }
 
-/* The device is closed even when the file is not open: a playback that
-   ran out leaves it open, and a failed open may have closed the file. */
+/* The device is closed whether or not the file is still open, so that
+   nothing stays open at exit. */
 void CloseDocument(void)
 {
     if (WaveDocument.ReadHandle)

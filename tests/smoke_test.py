@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Smoke test of the real program on a private X display: its main window
+(class "GenericWClass") appears with the caption "PELNOR", File > Exit
+typed on the keyboard ends it, and the process exits with code 0. Then
+the screenshot that scripts/run takes without a display is taken once.
+
+    python3 tests/smoke_test.py [BUILD_DIR]
+
+Runs itself again inside tools/xrun, which provides the Xvfb, the Wine
+prefix with the X11 driver and a private HOME.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+# The X11 window carries the process name as its class, not the Win32
+# class; a small Windows program looks the window up by its real class.
+FINDER_SOURCE = r"""
+#include <windows.h>
+#include <stdio.h>
+
+int main(int argc, char **argv)
+{
+    char caption[256];
+    int i;
+
+    if (argc < 2)
+        return 2;
+    for (i = 0; i < 600; i++)
+    {
+        HWND window = FindWindowA(argv[1], NULL);
+        if (window && IsWindowVisible(window))
+        {
+            GetWindowTextA(window, caption, sizeof(caption));
+            printf("%s\n", caption);
+            return 0;
+        }
+        Sleep(100);
+    }
+    return 1;
+}
+"""
+
+failures = []
+
+
+def check(what, ok, detail=""):
+    print(f"{what}: {'ok' if ok else 'FAILED'} {detail}".rstrip(), flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def build_finder(folder):
+    source = os.path.join(folder, "findclass.c")
+    exe = os.path.join(folder, "findclass.exe")
+    with open(source, "w") as f:
+        f.write(FINDER_SOURCE)
+    for compiler in ("i686-w64-mingw32-gcc-posix", "i686-w64-mingw32-gcc"):
+        if shutil.which(compiler):
+            subprocess.run([compiler, "-O1", "-static", "-o", exe, source], check=True)
+            return exe
+    raise SystemExit("no i686 mingw-w64 C compiler found")
+
+
+def xdotool(*args, timeout=60):
+    return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=timeout)
+
+
+def inside(build):
+    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
+    if not os.path.isfile(exe):
+        raise SystemExit(f"{exe} is not built")
+    print(f"display {os.environ.get('DISPLAY')}, prefix {os.environ.get('WINEPREFIX')}", flush=True)
+
+    with tempfile.TemporaryDirectory() as folder:
+        finder = build_finder(folder)
+        program = subprocess.Popen(["wine", exe])
+        try:
+            # Output through a file: processes that wine starts on the way
+            # may inherit a pipe and keep it open.
+            answer = os.path.join(folder, "caption.txt")
+            with open(answer, "w") as out:
+                found = subprocess.run(["wine", finder, "GenericWClass"], stdout=out, timeout=90)
+            with open(answer) as f:
+                caption = f.read().strip()
+            check("window of class GenericWClass", found.returncode == 0)
+            check("its caption", caption == "PELNOR", f"({caption!r})")
+
+            search = xdotool("search", "--sync", "--onlyvisible", "--name", "^PELNOR$")
+            wid = search.stdout.split()[0] if search.stdout.split() else ""
+            check("window on the display", bool(wid), f"({wid})")
+            if wid:
+                name = xdotool("getwindowname", wid).stdout.strip()
+                check("title read back", name == "PELNOR", f"({name!r})")
+                check("window takes the keyboard", xdotool("windowfocus", "--sync", wid).returncode == 0)
+                time.sleep(0.3)
+                xdotool("key", "alt+f")
+                time.sleep(0.5)
+                xdotool("key", "x")
+            try:
+                code = program.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                code = None
+            check("ended by File > Exit", code == 0, f"(exit code {code})")
+        finally:
+            if program.poll() is None:
+                program.kill()
+            # Nothing of this prefix outlives the private display.
+            subprocess.run(["wineserver", "-k"])
+            program.wait()
+
+    print(f"{len(failures)} failed" if failures else "all passed", flush=True)
+    return 1 if failures else 0
+
+
+def screenshot(xrun, build):
+    """The picture that scripts/run takes when there is no display."""
+    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
+    tool = os.path.join(ROOT, "tools", "screenshot")
+    if not os.path.isfile(tool):
+        print("screenshot: tools/screenshot not present, skipped", flush=True)
+        return
+    with tempfile.TemporaryDirectory() as folder:
+        shot = os.path.join(folder, "shot.png")
+        done = subprocess.run([xrun, "--build", build, "--xvfb", "--", tool, shot, exe], timeout=240)
+        check("screenshot run", done.returncode == 0, f"(exit code {done.returncode})")
+        data = open(shot, "rb").read() if os.path.isfile(shot) else b""
+        check("screenshot is a PNG", data[:8] == b"\x89PNG\r\n\x1a\n")
+        if len(data) >= 24:
+            width, height = struct.unpack(">II", data[16:24])
+            check("screenshot of the whole screen", (width, height) == (1280, 1024),
+                  f"({width} x {height})")
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1
+                            else os.environ.get("PELNOR_BUILD_DIR", os.path.join(ROOT, "build")))
+    if os.environ.get("PELNOR_SMOKE_INSIDE"):
+        return inside(build)
+    env = dict(os.environ, PELNOR_SMOKE_INSIDE="1")
+    xrun = os.environ.get("PELNOR_XRUN") or os.path.join(ROOT, "tools", "xrun")
+    code = subprocess.run([xrun, "--build", build, "--xvfb", "--",
+                           sys.executable, os.path.abspath(__file__), build], env=env).returncode
+    if code:
+        return code
+    screenshot(xrun, build)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
