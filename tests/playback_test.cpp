@@ -436,6 +436,38 @@ TEST_F(Playback, NotificationsOfAStopDoNotReachAPlaybackStartedAtOnce)
         << "the cursor moved at the start and once per real return";
 }
 
+void PressDivide(void) { SendCommand(IDM_DIVIDE); }
+void PressJoin(void) { SendCommand(IDM_JOIN); }
+void RightPressInGraph(void) { SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(200, 5)); }
+
+/* The same through the edits that restart playback below version 5.0. */
+TEST_F(Playback, EditsBelowVersionFiveRestartWithoutTheStaleNotifications)
+{
+    const struct { const char *Name; void (*Edit)(void); } edits[] = {
+        { "divide", PressDivide }, { "join", PressJoin }, { "right press", RightPressInGraph },
+    };
+    App.PlatformVersion = 0x400;
+    Load(200000);
+    Play();
+    for (const auto &edit : edits)
+    {
+        SCOPED_TRACE(edit.Name);
+        Complete(1);
+        size_t from = FakeWave.Calls.size();
+        int opens = FakeWaveCount("open"), closes = FakeWaveCount("close");
+        edit.Edit();
+        PumpMessages();
+
+        std::vector<Queued> expected = { { 0, Unit, 0, false }, { 1, Unit, 1, false } };
+        EXPECT_EQ(expected, WritesFrom(from));
+        EXPECT_EQ(2u, FakeWave.Queue.size());
+        EXPECT_EQ(opens + 1, FakeWaveCount("open"));
+        EXPECT_EQ(closes + 1, FakeWaveCount("close"));
+        ExpectPlayingControls(__LINE__);
+    }
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+}
+
 TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnly)
 {
     Load(4000, 48000, 16, 2);
@@ -558,6 +590,20 @@ TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
         PumpMessages();
         EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1)) << "a returned buffer is not queued again";
     }
+}
+
+/* A wave header the main window could not get at creation is never used. */
+TEST_F(Playback, MissingWaveHeaderRefusesToPlay)
+{
+    Load(3000);
+    WAVEHDR *kept = PlaybackState.WaveHeaders[1];
+    PlaybackState.WaveHeaders[1] = NULL;
+    Play();
+    PlaybackState.WaveHeaders[1] = kept;
+
+    EXPECT_EQ(std::vector<std::string>{ "メモリ不足です。" }, BoxTexts());
+    EXPECT_EQ(0, FakeWaveCount("open"));
+    ExpectIdle(__LINE__);
 }
 
 TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
