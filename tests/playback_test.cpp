@@ -1,0 +1,657 @@
+/* Streaming playback against the device double: which buffer is queued,
+   with how many bytes and which mark, and the exact byte stream the
+   device receives. Sources are 8000 Hz 8-bit mono unless said otherwise,
+   so one buffer holds 8192 bytes. */
+#include "support/harness.h"
+#include "support/wavbuild.h"
+#include "app/app.h"
+#include "wavefile/wavefile.h"
+#include "playback/playback.h"
+#include "segments/segments.h"
+
+namespace {
+
+const DWORD Unit = 8192;
+
+struct Queued
+{
+    int   Buffer;          /* which of the two headers */
+    DWORD Length;
+    DWORD Index;           /* low 16 bits of dwUser */
+    bool  Marked;
+};
+
+bool operator==(const Queued &a, const Queued &b)
+{
+    return a.Buffer == b.Buffer && a.Length == b.Length && a.Index == b.Index && a.Marked == b.Marked;
+}
+
+std::ostream &operator<<(std::ostream &out, const Queued &q)
+{
+    return out << "{buffer " << q.Buffer << ", " << q.Length << " bytes, index " << q.Index
+               << (q.Marked ? ", marked}" : "}");
+}
+
+/* The successful writes from call number `from` on. */
+std::vector<Queued> WritesFrom(size_t from)
+{
+    std::vector<Queued> writes;
+    for (size_t i = from; i < FakeWave.Calls.size(); i++)
+    {
+        const FakeWaveCall &call = FakeWave.Calls[i];
+        if (call.What != "write" || call.Result != MMSYSERR_NOERROR)
+            continue;
+        Queued q = { call.Header == PlaybackState.WaveHeaders[0] ? 0 : 1, call.Length,
+                     (DWORD)(call.User & 0xFFFF), (call.User & LastBufferMark) != 0 };
+        writes.push_back(q);
+    }
+    return writes;
+}
+
+std::vector<std::string> CallNamesFrom(size_t from)
+{
+    std::vector<std::string> names;
+    for (size_t i = from; i < FakeWave.Calls.size(); i++)
+        names.push_back(FakeWave.Calls[i].What);
+    return names;
+}
+
+Bytes Slice(const Bytes &data, size_t from, size_t to)
+{
+    return Bytes(data.begin() + from, data.begin() + to);
+}
+
+/* What a looping playback sends: [first, end), then [start, end) again
+   and again, cut to `total` bytes. */
+Bytes LoopStream(const Bytes &data, size_t first, size_t start, size_t end, size_t total)
+{
+    Bytes out;
+    size_t at = first;
+    while (out.size() < total)
+    {
+        out.push_back(data[at++]);
+        if (at == end)
+            at = start;
+    }
+    return out;
+}
+
+void ExpectBytes(const Bytes &expected, const std::vector<BYTE> &actual, int line)
+{
+    SCOPED_TRACE(testing::Message() << "called from line " << line);
+    ASSERT_EQ(expected.size(), actual.size());
+    for (size_t i = 0; i < expected.size(); i++)
+        if (expected[i] != actual[i])
+            FAIL() << "first difference at byte " << i;
+}
+
+void Complete(int times = 1)
+{
+    for (int i = 0; i < times; i++)
+    {
+        ASSERT_TRUE(FakeWaveComplete()) << "nothing queued at completion " << i + 1;
+        PumpMessages();
+    }
+}
+
+class Playback : public AppTest
+{
+protected:
+    Bytes  Data;
+    size_t GlobalBefore = 0;
+
+    void Load(size_t bytes, uint32_t rate = 8000, uint16_t bits = 8, uint16_t channels = 1)
+    {
+        Data = PatternBytes(bytes);
+        WriteSource(PcmWav(channels, rate, bits, Data));
+    }
+
+    void WriteSource(const Bytes &file)
+    {
+        std::string path = ScratchDir() + "\\source.wav";
+        WriteBytes(path, file);
+        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
+        lstrcpynA(WaveDocument.DocumentTitle, "source.wav", sizeof(WaveDocument.DocumentTitle));
+        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        PumpMessages();
+        GlobalBefore = FakeMemory.LiveGlobal.size();
+    }
+
+    void SetLoop(int on)
+    {
+        if (App.LoopFlag != on)
+            SendCommand(IDM_LOOP);
+        ASSERT_EQ(on, App.LoopFlag);
+    }
+
+    void Play()
+    {
+        SendCommand(IDM_PLAY);
+        PumpMessages();
+    }
+
+    /* Two rows: [0, split) and [split, end) in seconds of the 8000-byte/s source. */
+    void SplitRows(const char *split, const char *end)
+    {
+        LVITEMA item = {};
+        char name[] = "source-2";
+        SetRowText(0, COL_END, split);
+        item.mask = LVIF_TEXT;
+        item.iItem = 1;
+        item.pszText = name;
+        SendMessageA(App.SegmentList, LVM_INSERTITEMA, 0, (LPARAM)&item);
+        SetRowText(1, COL_START, split);
+        SetRowText(1, COL_END, end);
+        PumpMessages();
+    }
+
+    /* The list allows several selected rows; the program acts on the first. */
+    void SelectOnly(int row)
+    {
+        LVITEMA item = {};
+        item.stateMask = LVIS_SELECTED;
+        SendMessageA(App.SegmentList, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&item);
+        SelectRow(row);
+        PumpMessages();
+    }
+
+    void ExpectPlayingControls(int line)
+    {
+        SCOPED_TRACE(testing::Message() << "called from line " << line);
+        EXPECT_EQ(1, PlaybackState.Playing);
+        EXPECT_TRUE(FakeWave.IsOpen);
+        EXPECT_FALSE(MenuEnabled(IDM_PLAY));
+        EXPECT_FALSE(ButtonEnabled(IDM_PLAY));
+        EXPECT_FALSE(MenuEnabled(IDM_OPEN));
+        EXPECT_FALSE(ButtonEnabled(IDM_OPEN));
+        EXPECT_FALSE(MenuEnabled(IDM_SAVE));
+        EXPECT_TRUE(MenuEnabled(IDM_STOP));
+        EXPECT_TRUE(ButtonEnabled(IDM_STOP));
+    }
+
+    /* Idle, device closed without ever being refused a close, buffers given back. */
+    void ExpectIdle(int line)
+    {
+        SCOPED_TRACE(testing::Message() << "called from line " << line);
+        EXPECT_EQ(0, PlaybackState.Playing);
+        EXPECT_FALSE(FakeWave.IsOpen);
+        EXPECT_TRUE(FakeWave.Queue.empty());
+        EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+        EXPECT_EQ(NULL, PlaybackState.OutputDevice);
+        EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
+        EXPECT_EQ(NULL, PlaybackState.AudioBuffers[1].Handle);
+        EXPECT_EQ(GlobalBefore, FakeMemory.LiveGlobal.size());
+        EXPECT_TRUE(MenuEnabled(IDM_PLAY));
+        EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
+        EXPECT_TRUE(MenuEnabled(IDM_OPEN));
+        EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
+        EXPECT_FALSE(MenuEnabled(IDM_STOP));
+        EXPECT_FALSE(ButtonEnabled(IDM_STOP));
+    }
+};
+
+TEST_F(Playback, ShortRangeWithoutLoopQueuesBufferZeroAloneMarkedAndEndsOnItsReturn)
+{
+    Load(3000);
+    SetLoop(0);
+    Play();
+
+    std::vector<Queued> expected = { { 0, 3000, 0, true } };
+    EXPECT_EQ(expected, WritesFrom(0));
+    ExpectBytes(Data, FakeWave.Received, __LINE__);
+    ExpectPlayingControls(__LINE__);
+
+    Complete();
+    EXPECT_EQ(expected, WritesFrom(0));
+    ExpectIdle(__LINE__);
+    EXPECT_EQ("close", FakeWave.Calls.back().What);
+}
+
+TEST_F(Playback, ShortRangeWithLoopQueuesBothBuffersMarkedAndRepeatsWithoutGap)
+{
+    Load(3000);
+    Play();
+
+    std::vector<Queued> expected = { { 0, 3000, 0, true }, { 1, 3000, 1, true } };
+    EXPECT_EQ(expected, WritesFrom(0));
+
+    Complete(6);
+    for (int i = 0; i < 6; i++)
+        expected.push_back({ i % 2, 3000, (DWORD)(i % 2), true });
+    EXPECT_EQ(expected, WritesFrom(0));
+    ExpectBytes(LoopStream(Data, 0, 0, 3000, 8 * 3000), FakeWave.Received, __LINE__);
+    ExpectPlayingControls(__LINE__);
+}
+
+TEST_F(Playback, RangeOfExactlyTwoBuffersWithoutLoopMarksBufferOne)
+{
+    Load(2 * Unit);
+    SetLoop(0);
+    Play();
+
+    std::vector<Queued> expected = { { 0, Unit, 0, false }, { 1, Unit, 1, true } };
+    EXPECT_EQ(expected, WritesFrom(0));
+
+    Complete();
+    EXPECT_EQ(expected, WritesFrom(0)) << "buffer 0 is not queued again";
+    ExpectPlayingControls(__LINE__);
+
+    Complete();
+    ExpectIdle(__LINE__);
+    ExpectBytes(Data, FakeWave.Received, __LINE__);
+}
+
+TEST_F(Playback, EmptyFirstPassQueuesNothingAndStopStaysOnUntilPressed)
+{
+    for (int loop = 0; loop <= 1; loop++)
+    {
+        SCOPED_TRACE(loop ? "looping" : "not looping");
+        Load(3000);
+        SetLoop(loop);
+        PlaybackState.PlayStart = PlaybackState.SegmentEnd;
+        size_t from = FakeWave.Calls.size();
+        Play();
+
+        EXPECT_TRUE(WritesFrom(from).empty());
+        EXPECT_TRUE(FakeWave.Queue.empty());
+        ExpectPlayingControls(__LINE__);
+
+        SendCommand(IDM_STOP);
+        PumpMessages();
+        ExpectIdle(__LINE__);
+    }
+}
+
+TEST_F(Playback, PlayStartsAtThePressedPositionAndLaterPassesAtTheSegmentStart)
+{
+    Load(3000);
+    PlaybackState.PlayStart = 1000;
+    Play();
+
+    std::vector<Queued> expected = { { 0, 2000, 0, true }, { 1, 3000, 1, true } };
+    EXPECT_EQ(expected, WritesFrom(0));
+    Complete(3);
+    ExpectBytes(LoopStream(Data, 1000, 0, 3000, 2000 + 4 * 3000), FakeWave.Received, __LINE__);
+}
+
+/* Over many passes of a segment that does not divide into buffers, the
+   device hears the segment repeated exactly, and a buffer is marked just
+   when its chunk ends a pass. */
+TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
+{
+    const size_t start = 5000, end = 25000;
+    Load(30000);
+    SplitRows("0.62500", "3.12500");
+    SelectOnly(1);
+    ASSERT_EQ((LONG)start, PlaybackState.SegmentStart);
+    ASSERT_EQ((LONG)end, PlaybackState.SegmentEnd);
+    Play();
+    Complete(40);
+
+    ExpectBytes(LoopStream(Data, start, start, end, FakeWave.Received.size()), FakeWave.Received,
+                __LINE__);
+    EXPECT_GT(FakeWave.Received.size(), 10 * (end - start));
+    size_t at = 0;
+    for (const Queued &q : WritesFrom(0))
+    {
+        at += q.Length;
+        EXPECT_EQ(at % (end - start) == 0, q.Marked) << "write ending at " << at;
+    }
+}
+
+TEST_F(Playback, LoopSwitchedOffEndsThePlaybackAtTheNextPassEnd)
+{
+    Load(20000);
+    Play();
+    Complete(3);
+    SetLoop(0);
+    Complete(3);
+
+    ExpectIdle(__LINE__);
+    ExpectBytes(LoopStream(Data, 0, 0, 20000, 40000), FakeWave.Received, __LINE__);
+    EXPECT_EQ(0, FakeWaveCount("reset"));
+}
+
+/* Here the buffer after the pass end already holds the next pass: it is
+   taken back from the device before the device closes. */
+TEST_F(Playback, LoopSwitchedOffWithTheNextPassQueuedTakesItBackBeforeClosing)
+{
+    Load(20000);
+    Play();
+    Complete(1);
+    SetLoop(0);
+    Complete(1);
+    size_t from = FakeWave.Calls.size();
+    Complete(1);
+
+    std::vector<std::string> expected = { "unprepare", "reset", "unprepare", "close" };
+    EXPECT_EQ(expected, CallNamesFrom(from));
+    ExpectIdle(__LINE__);
+    PumpMessages();
+    EXPECT_EQ(expected, CallNamesFrom(from)) << "the reset's notification changes nothing";
+}
+
+TEST_F(Playback, LoopSwitchedOnAfterTheLastChunkDoesNotReviveThePlayback)
+{
+    Load(20000);
+    SetLoop(0);
+    Play();
+    Complete(1);
+    SetLoop(1);
+    Complete(2);
+
+    EXPECT_TRUE(FakeWave.Queue.empty());
+    ExpectBytes(Data, FakeWave.Received, __LINE__);
+    ExpectPlayingControls(__LINE__);
+
+    SendCommand(IDM_STOP);
+    PumpMessages();
+    ExpectIdle(__LINE__);
+}
+
+TEST_F(Playback, SelectingAnotherRowWhilePlayingRefillsBothBuffersFromItsStart)
+{
+    Load(30000);
+    SplitRows("1.25000", "3.75000");
+    Play();
+    Complete(1);
+    size_t from = FakeWave.Calls.size();
+    size_t heard = FakeWave.Received.size();
+
+    SelectOnly(1);
+
+    ASSERT_EQ(10000, PlaybackState.SegmentStart);
+    std::vector<Queued> expected = { { 1, Unit, 1, false }, { 0, Unit, 0, false } };
+    EXPECT_EQ(expected, WritesFrom(from));
+    EXPECT_LE(1, FakeWaveCount("reset"));
+    EXPECT_EQ(0, FakeWaveCount("close"));
+    ExpectPlayingControls(__LINE__);
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 10000, 10000 + 2 * Unit), after, __LINE__);
+    EXPECT_EQ(0, PlaybackState.CursorSkip);
+    EXPECT_EQ((LONG)(20000 - Unit), PlaybackState.RemainingBlocks)
+        << "one of the two cursor updates is skipped";
+}
+
+/* A seek after a non-looping playback has queued its end: the marks of
+   the thrown-away sound do not end the playback early. */
+TEST_F(Playback, SelectingAnotherRowAfterTheLastChunkPlaysTheNewSegmentToItsEnd)
+{
+    Load(30000);
+    SplitRows("1.25000", "3.75000");
+    SetLoop(0);
+    Play();
+    Complete(2);
+    ASSERT_TRUE(PlaybackState.LastChunk);
+    size_t heard = FakeWave.Received.size();
+
+    SelectOnly(1);
+    while (FakeWave.IsOpen && FakeWaveComplete())
+        PumpMessages();
+
+    ExpectIdle(__LINE__);
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 10000, 30000), after, __LINE__);
+}
+
+TEST_F(Playback, NotificationsLeftByStopChangeNothing)
+{
+    Load(20000);
+    Play();
+    Complete(2);
+    size_t from = FakeWave.Calls.size();
+
+    SendCommand(IDM_STOP);
+    std::vector<std::string> expected = { "reset", "unprepare", "unprepare", "close" };
+    EXPECT_EQ(expected, CallNamesFrom(from));
+    PumpMessages();
+
+    EXPECT_EQ(expected, CallNamesFrom(from));
+    ExpectIdle(__LINE__);
+    EXPECT_EQ(1, PlaybackState.Stopping);
+}
+
+/* An edit below version 5.0 stops and restarts at once, without letting
+   the stop's notifications through first. */
+TEST_F(Playback, NotificationsOfAStopDoNotReachAPlaybackStartedAtOnce)
+{
+    Load(40000);
+    Play();
+    Complete(1);
+
+    SendCommand(IDM_STOP);
+    size_t from = FakeWave.Calls.size();
+    size_t heard = FakeWave.Received.size();
+    SendCommand(IDM_PLAY);
+    PumpMessages();
+
+    std::vector<Queued> expected = { { 0, Unit, 0, false }, { 1, Unit, 1, false } };
+    EXPECT_EQ(expected, WritesFrom(from)) << "no refill before the device gave anything back";
+    ASSERT_EQ(2u, FakeWave.Queue.size());
+
+    Complete(3);
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 0, 40000), after, __LINE__);
+    EXPECT_EQ((LONG)(40000 - 4 * Unit), PlaybackState.RemainingBlocks)
+        << "the cursor moved at the start and once per real return";
+}
+
+void PressDivide(void) { SendCommand(IDM_DIVIDE); }
+void PressJoin(void) { SendCommand(IDM_JOIN); }
+void RightPressInGraph(void) { SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(200, 5)); }
+
+/* The same through the edits that restart playback below version 5.0. */
+TEST_F(Playback, EditsBelowVersionFiveRestartWithoutTheStaleNotifications)
+{
+    const struct { const char *Name; void (*Edit)(void); } edits[] = {
+        { "divide", PressDivide }, { "join", PressJoin }, { "right press", RightPressInGraph },
+    };
+    App.PlatformVersion = 0x400;
+    Load(200000);
+    Play();
+    for (const auto &edit : edits)
+    {
+        SCOPED_TRACE(edit.Name);
+        Complete(1);
+        size_t from = FakeWave.Calls.size();
+        int opens = FakeWaveCount("open"), closes = FakeWaveCount("close");
+        edit.Edit();
+        PumpMessages();
+
+        std::vector<Queued> expected = { { 0, Unit, 0, false }, { 1, Unit, 1, false } };
+        EXPECT_EQ(expected, WritesFrom(from));
+        EXPECT_EQ(2u, FakeWave.Queue.size());
+        EXPECT_EQ(opens + 1, FakeWaveCount("open"));
+        EXPECT_EQ(closes + 1, FakeWaveCount("close"));
+        ExpectPlayingControls(__LINE__);
+    }
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+}
+
+TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnly)
+{
+    Load(4000, 48000, 16, 2);
+    FakeWave.RefusedRates.insert(48000);
+    FakeWave.Calls.clear();
+
+    Play();
+    SendCommand(IDM_STOP);
+    Play();
+
+    std::vector<DWORD> opens;
+    for (const FakeWaveCall &call : FakeWave.Calls)
+        if (call.What == "open")
+            opens.push_back(call.Rate);
+    std::vector<DWORD> expected = { 48000, 44100, 48000, 44100 };
+    EXPECT_EQ(expected, opens);
+    EXPECT_TRUE(Boxes().empty());
+    ExpectPlayingControls(__LINE__);
+}
+
+struct OpenRefusal
+{
+    std::vector<MMRESULT> Results;
+    uint32_t              Rate;
+    const char           *Text;
+};
+
+TEST_F(Playback, DeviceRefusalShowsItsReasonAndReleasesFormatAndSource)
+{
+    const OpenRefusal cases[] = {
+        { { MMSYSERR_BADDEVICEID }, 8000, "範囲外のデバイスIDが指定されました。" },
+        { { MMSYSERR_ALLOCATED }, 8000, "他のソフトがサウンドを使っています。" },
+        { { MMSYSERR_NOMEM }, 8000, "メモリの割り当てができません。" },
+        { { WAVERR_BADFORMAT }, 8000, "この形式を再生できるドライバがありません。" },
+        { { WAVERR_BADFORMAT, WAVERR_BADFORMAT }, 48000, "この形式を再生できるドライバがありません。" },
+        { { MMSYSERR_ERROR }, 8000, "音声出力デバイスを開けません。" },
+    };
+    for (const OpenRefusal &c : cases)
+    {
+        SCOPED_TRACE(c.Text);
+        Load(3000, c.Rate);
+        ASSERT_TRUE(WaveDocument.FormatBlock != NULL);
+        ClearBoxes();
+        FakeWave.OpenResults.assign(c.Results.begin(), c.Results.end());
+        Play();
+
+        ASSERT_EQ(1u, Boxes().size());
+        EXPECT_EQ(c.Text, Boxes()[0].Text);
+        EXPECT_TRUE(Boxes()[0].Warning);
+        EXPECT_EQ(App.MainWindow, Boxes()[0].Owner);
+        EXPECT_EQ(NULL, WaveDocument.FormatBlock);
+        EXPECT_TRUE(FakeMemory.LiveLocal.empty());
+        EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+        ExpectIdle(__LINE__);
+    }
+}
+
+TEST_F(Playback, BufferAllocationFailureClosesTheDeviceAndRestoresIdleControls)
+{
+    Load(3000);
+    FakeMemory.FailGlobalAllocAt = 2;
+    Play();
+
+    EXPECT_EQ(std::vector<std::string>{ "メモリ不足です。" }, BoxTexts());
+    EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+    EXPECT_EQ(1, FakeWaveCount("close"));
+    ExpectIdle(__LINE__);
+}
+
+TEST_F(Playback, ShortReadOfTheFirstFillReportsBufferAndCountAndReleasesEverything)
+{
+    Bytes data = PatternBytes(2 * Unit);
+    Bytes file = PcmWav(1, 8000, 8, data);
+    file.resize(file.size() - 6000);
+    WriteSource(file);
+    Play();
+
+    EXPECT_EQ(std::vector<std::string>{ "データチャンクを読み取れません。1 8192" }, BoxTexts());
+    EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+    EXPECT_EQ(0, FakeWaveCount("write"));
+    ExpectIdle(__LINE__);
+}
+
+struct QueueFailure
+{
+    int         PrepareAt, WriteAt;
+    const char *Text;
+    std::vector<std::string> Calls;     /* after the failing call */
+};
+
+TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
+{
+    const QueueFailure cases[] = {
+        { 1, 0, "ウェーブヘッダーの準備ができません", { "close" } },
+        { 2, 0, "ウェーブヘッダーの準備ができません", { "reset", "unprepare", "close" } },
+        { 0, 1, "デバイスへの出力に失敗しました。", { "unprepare", "close" } },
+        { 0, 2, "デバイスへの出力に失敗しました。", { "reset", "unprepare", "unprepare", "close" } },
+    };
+    for (const QueueFailure &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.Text << " at " << c.PrepareAt + c.WriteAt);
+        Load(20000);
+        ClearBoxes();
+        FakeWave.Calls.clear();
+        FakeWave.Prepares = FakeWave.Writes = 0;
+        FakeWave.FailPrepareAt = c.PrepareAt;
+        FakeWave.FailWriteAt = c.WriteAt;
+        Play();
+
+        EXPECT_EQ(std::vector<std::string>{ c.Text }, BoxTexts());
+        size_t failed = 0;
+        while (failed < FakeWave.Calls.size() && FakeWave.Calls[failed].Result == MMSYSERR_NOERROR)
+            failed++;
+        ASSERT_LT(failed, FakeWave.Calls.size());
+        EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1));
+        EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+        EXPECT_EQ(NULL, PlaybackState.WaveHeaders[0]->lpData);
+        EXPECT_EQ(NULL, PlaybackState.WaveHeaders[1]->lpData);
+        ExpectIdle(__LINE__);
+        PumpMessages();
+        EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1)) << "a returned buffer is not queued again";
+    }
+}
+
+/* A wave header the main window could not get at creation is never used. */
+TEST_F(Playback, MissingWaveHeaderRefusesToPlay)
+{
+    Load(3000);
+    WAVEHDR *kept = PlaybackState.WaveHeaders[1];
+    PlaybackState.WaveHeaders[1] = NULL;
+    Play();
+    PlaybackState.WaveHeaders[1] = kept;
+
+    EXPECT_EQ(std::vector<std::string>{ "メモリ不足です。" }, BoxTexts());
+    EXPECT_EQ(0, FakeWaveCount("open"));
+    ExpectIdle(__LINE__);
+}
+
+TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
+{
+    const WORD versions[] = { 0x400, 0x500, 0x601 };
+    for (WORD version : versions)
+    {
+        SCOPED_TRACE(version);
+        App.PlatformVersion = version;
+        Load(3000);
+        SetLoop(0);
+        Play();
+        ExpectPlayingControls(__LINE__);
+        EXPECT_EQ(version >= 0x500, MenuEnabled(IDM_LOOP));
+        EXPECT_EQ(version >= 0x500, ButtonEnabled(IDM_LOOP));
+
+        Complete();
+        ExpectIdle(__LINE__);
+        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
+        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+
+        Play();
+        SendCommand(IDM_STOP);
+        PumpMessages();
+        ExpectIdle(__LINE__);
+        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
+        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+        EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
+    }
+}
+
+TEST_F(Playback, DestroyingTheMainWindowWhilePlayingReleasesDeviceAndBuffers)
+{
+    Load(20000);
+    Play();
+    Complete(1);
+
+    DestroyWindow(App.MainWindow);
+    PumpMessages();
+
+    EXPECT_EQ(1, FakeWaveCount("reset"));
+    EXPECT_FALSE(FakeWave.IsOpen);
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+    EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
+    EXPECT_EQ(NULL, PlaybackState.AudioBuffers[1].Handle);
+    EXPECT_TRUE(FakeMemory.LiveGlobal.empty());
+    EXPECT_TRUE(FakeMemory.LiveLocal.empty());
+    EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+}
+
+} // namespace
