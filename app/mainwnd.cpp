@@ -220,31 +220,6 @@ static int OnCommand(HWND hwnd, int id)
     return 0;
 }
 
-/* Stops a running playback without touching any control. */
-static void AbandonPlayback(void)
-{
-    int i;
-
-    PlaybackState.Stopping = 1;
-    waveOutReset(PlaybackState.OutputDevice);
-    for (i = 0; i < 2; i++)
-        if (PlaybackState.WaveHeaders[i] && PlaybackState.WaveHeaders[i]->lpData)
-        {
-            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
-                                   WAVEHDR_BYTES);
-            PlaybackState.WaveHeaders[i]->lpData = NULL;
-        }
-    waveOutClose(PlaybackState.OutputDevice);
-    PlaybackState.OutputDevice = NULL;
-    if (WaveDocument.ReadHandle)
-    {
-        mmioClose(WaveDocument.ReadHandle, 0);
-        WaveDocument.ReadHandle = NULL;
-    }
-    FreePlayBuffers();
-    PlaybackState.Playing = 0;
-}
-
 /* Runs on destruction and on the shutdown query; releases each thing once. */
 static void Teardown(void)
 {

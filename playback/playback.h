@@ -50,6 +50,7 @@ void FreePlayBuffers(void);
 void StartPlayback(void);
 void OnBufferDone(WAVEHDR *header);
 void StopPlayback(void);
+void AbandonPlayback(void);
 void EndPlayback(void);
 void ResetPlayCursor(void);
 void SeekPlayback(LONG position);

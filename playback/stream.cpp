@@ -29,6 +29,19 @@ static void SeekSource(LONG offset)
     mmioSeek(WaveDocument.ReadHandle, (LONG)WaveDocument.DataChunk.dwDataOffset + offset, SEEK_SET);
 }
 
+static void UnprepareHeaders(void)
+{
+    int i;
+
+    for (i = 0; i < 2; i++)
+        if (PlaybackState.WaveHeaders[i] && PlaybackState.WaveHeaders[i]->lpData)
+        {
+            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
+                                   WAVEHDR_BYTES);
+            PlaybackState.WaveHeaders[i]->lpData = NULL;
+        }
+}
+
 /* A buffer's memory may go, and the device may close, only once the
    device has handed the buffer back: Wine's close drops queued buffers
    without a word, Windows refuses to close at all. */
@@ -42,13 +55,16 @@ static void ReclaimHeaders(void)
             queued = 1;
     if (queued)
         waveOutReset(PlaybackState.OutputDevice);
-    for (i = 0; i < 2; i++)
-        if (PlaybackState.WaveHeaders[i] && PlaybackState.WaveHeaders[i]->lpData)
-        {
-            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
-                                   WAVEHDR_BYTES);
-            PlaybackState.WaveHeaders[i]->lpData = NULL;
-        }
+    UnprepareHeaders();
+}
+
+/* The device stops and gives every queued buffer back; the notices this
+   brings are ignored while Stopping is set. */
+static void SilenceDevice(void)
+{
+    PlaybackState.Stopping = 1;
+    waveOutReset(PlaybackState.OutputDevice);
+    UnprepareHeaders();
 }
 
 /* One chunk of the current pass: a whole buffer, or what is left of the
@@ -312,22 +328,22 @@ void OnBufferDone(WAVEHDR *header)
 
 void StopPlayback(void)
 {
-    int i;
-
     if (!PlaybackState.Playing)
         return;
     SetStopControl(0);
-    PlaybackState.Stopping = 1;
-    waveOutReset(PlaybackState.OutputDevice);
-    for (i = 0; i < 2; i++)
-        if (PlaybackState.WaveHeaders[i]->lpData)
-        {
-            waveOutUnprepareHeader(PlaybackState.OutputDevice, PlaybackState.WaveHeaders[i],
-                                   WAVEHDR_BYTES);
-            PlaybackState.WaveHeaders[i]->lpData = NULL;
-        }
+    SilenceDevice();
     CloseDevice();
     SetIdleControls(1);
+    FreePlayBuffers();
+    PlaybackState.Playing = 0;
+}
+
+/* The program is ending: everything is released, no control is touched. */
+void AbandonPlayback(void)
+{
+    SilenceDevice();
+    CloseDevice();
+    CloseSource();
     FreePlayBuffers();
     PlaybackState.Playing = 0;
 }

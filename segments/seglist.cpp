@@ -150,6 +150,9 @@ LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
     InvalidateRect(App.WaveView, NULL, TRUE);
     ResetPlayCursor();
 
+    /* Taken as handled before the list repaints: its painting notifies
+       again, and must not seek the playback once more. */
+    Segments.LastHandledRow = row;
     if (PlaybackState.Playing)
     {
         InvalidateRect(App.SegmentList, NULL, TRUE);
@@ -157,6 +160,5 @@ LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
         UpdateWindow(App.WaveView);
         SeekPlayback(PlaybackState.SegmentStart);
     }
-    Segments.LastHandledRow = row;
     return DefWindowProcA(window, WM_NOTIFY, wParam, lParam);
 }
