@@ -83,3 +83,22 @@ TEST(TextToOffset, ParsesAndConverts)
     EXPECT_EQ(0, TextToOffset("start"));
     EXPECT_EQ(176400, TextToOffset("1.00000"));
 }
+
+/* Times convert as double products: 1.2 s at 44100 bytes a second is
+   52920 bytes; 0.7 s gives 30869.999... and so 30868. Extended-precision
+   intermediates would put both cuts elsewhere. */
+TEST(TextToOffset, TimesConvertAsDoubleProducts)
+{
+    struct { const char *text; DWORD bytesPerSec; short align; LONG offset; } cases[] = {
+        { "1.20000", 44100, 4, 52920 },   { "1.20000", 22050, 1, 26460 },
+        { "0.70000", 44100, 4, 30868 },   { "0.70000", 96000, 6, 67200 },
+        { "2.30000", 176400, 4, 405716 }, { "0.10000", 44100, 4, 4408 },
+        { "4.35000", 22050, 1, 95917 },   { "4.35000", 96000, 6, 417594 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.text << " at " << c.bytesPerSec);
+        SetFormat(c.bytesPerSec, c.align);
+        EXPECT_EQ(c.offset, TextToOffset(c.text));
+    }
+}

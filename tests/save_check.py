@@ -3,9 +3,13 @@
 source is written with Python's wave module, the program saves the rows
 chosen here (through save_test.exe), and every output is read back with
 the wave module and compared frame for frame with the source ranges that
-the naming rules call for."""
+the naming rules call for. A second save runs on a full disk: a file size
+limit makes the writes of the first, large row fail part-way, and the rows
+after it must still be saved."""
 import os
 import random
+import resource
+import signal
 import subprocess
 import sys
 import wave
@@ -17,7 +21,7 @@ SECONDS = 3
 
 # name, start, end: runs of one name, erased rows inside and around a run,
 # a name that comes back after another, times off block boundaries
-ROWS = [
+NORMAL_ROWS = [
     ("voice-1", "0.00000", "0.33333"),
     ("NUL", "0.33333", "0.50001"),
     ("voice-1", "0.50001", "1.12345"),
@@ -29,16 +33,28 @@ ROWS = [
 ]
 
 
+# with files limited to FULL_DISK_LIMIT bytes the first row cannot be
+# written whole; the others fit
+FULL_DISK_LIMIT = 30000
+FULL_DISK_ROWS = [
+    ("long", "0.00000", "1.00000"),
+    ("short-1", "1.00000", "1.20000"),
+    ("NUL", "1.20000", "2.00000"),
+    ("short-2", "2.00000", "2.50000"),
+]
+DISK_ERROR = "Disk full or Disk I/O error"
+
+
 def offset(text):
     """Seconds to a byte offset of the sample data, on a block boundary."""
     return int(float(text) * BYTES_PER_SEC) // BLOCK * BLOCK
 
 
-def expected_files(samples):
+def expected_files(rows, samples):
     """Output name -> bytes: equal names in succession (erased rows between
     them not counting) append, a name after another name starts anew."""
     files, last = {}, None
-    for name, start, end in ROWS:
+    for name, start, end in rows:
         if name == "NUL":
             continue
         out = name + ".wav"
@@ -52,46 +68,39 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def main():
-    build = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("PELNOR_BUILD_DIR", "build")
-    winerun = os.environ.get("PELNOR_WINERUN",
-                             os.path.join(os.path.dirname(__file__), "..", "tools", "winerun"))
-    exe = os.path.join(build, "save_test.exe")
-    if not os.path.exists(exe):
-        print("save_test.exe not built:", exe)
-        return 1
+def run_save(build, exe, rows_file, size_limit=None):
+    """Has save_test.exe save the rows; returns its output and the texts of
+    the message boxes it saw. Under a size limit wine runs directly, as the
+    wrapper keeps the output in files that the limit would cut."""
+    env = dict(os.environ, PELNOR_CHECK_ROWS=wine_path(rows_file))
+    tools = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+    args = [exe, "--gtest_filter=AppTest.SavesRowsGivenByHostCheck"]
+    if size_limit is None:
+        command = [os.environ.get("PELNOR_WINERUN", os.path.join(tools, "winerun")), "--build", build]
+        limit = None
+    else:
+        command = ["bash", "-c", 'source "$1"; pelnor_wine_env "$2" null; unset DISPLAY; '
+                   'pelnor_prefix_ensure null; shift 2; exec wine "$@"', "wine",
+                   os.path.join(tools, "wine-common.sh"), os.path.abspath(build)]
 
-    work = os.path.abspath("save_check")
-    os.makedirs(work, exist_ok=True)
-    for name in os.listdir(work):
-        os.remove(os.path.join(work, name))
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size_limit, size_limit))
+    run = subprocess.run(command + args, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                         preexec_fn=limit, timeout=240)
+    output = run.stdout.decode("utf-8", "replace")
+    if run.returncode != 0 or "[  PASSED  ] 1 test" not in output:
+        print(output, run.stderr.decode("utf-8", "replace"))
+        return None, []
+    boxes = [line[4:].rstrip("\r") for line in output.splitlines() if line.startswith("BOX:")]
+    return output, boxes
 
-    rng = random.Random(1234)
-    samples = bytes(rng.getrandbits(8) for _ in range(SECONDS * BYTES_PER_SEC))
-    source = os.path.join(work, "voice.wav")
-    with wave.open(source, "wb") as w:
-        w.setnchannels(CHANNELS)
-        w.setsampwidth(WIDTH)
-        w.setframerate(RATE)
-        w.writeframes(samples)
 
-    rows = os.path.join(work, "rows.txt")
-    with open(rows, "w", encoding="utf-8") as f:
-        f.write(wine_path(source) + "\n")
-        for row in ROWS:
-            f.write("\t".join(row) + "\n")
-
-    env = dict(os.environ, PELNOR_CHECK_ROWS=wine_path(rows))
-    run = subprocess.run([winerun, "--build", build, exe,
-                          "--gtest_filter=AppTest.SavesRowsGivenByHostCheck"],
-                         env=env, capture_output=True, text=True, timeout=240)
-    if run.returncode != 0 or "[  PASSED  ] 1 test" not in run.stdout:
-        print(run.stdout, run.stderr)
-        print("save_test.exe failed to save")
-        return 1
-
+def check_folder(work, expected, cut=None):
+    """Compares every output with the expected bytes; cut names a file that
+    may hold only a whole-block prefix of them, with a header that covers
+    exactly what it holds. Returns the number of failures."""
     failures = 0
-    expected = expected_files(samples)
     present = sorted(n for n in os.listdir(work) if n not in ("voice.wav", "rows.txt"))
     if present != sorted(expected):
         print("files:", present, "expected:", sorted(expected))
@@ -103,13 +112,22 @@ def main():
         path = os.path.join(work, name)
         if not os.path.exists(path):
             continue
-        with wave.open(path, "rb") as r:
-            params = (r.getnchannels(), r.getsampwidth(), r.getframerate())
-            frames = r.readframes(r.getnframes())
+        try:
+            with wave.open(path, "rb") as r:
+                params = (r.getnchannels(), r.getsampwidth(), r.getframerate())
+                frames = r.readframes(r.getnframes())
+        except (wave.Error, EOFError) as error:
+            print(name, "is unreadable:", error)
+            failures += 1
+            continue
         if params != (CHANNELS, WIDTH, RATE):
             print(name, "format", params)
             failures += 1
-        if frames != data:
+        whole = frames == data
+        if name == cut:
+            whole = len(frames) < len(data) and len(frames) % BLOCK == 0 and data.startswith(frames)
+            data = frames
+        if not whole:
             print(name, "holds", len(frames), "bytes, expected", len(data),
                   "; first difference at",
                   next((i for i, (a, b) in enumerate(zip(frames, data)) if a != b),
@@ -118,12 +136,64 @@ def main():
         if os.path.getsize(path) != 44 + len(data):
             print(name, "is not a canonical 44-byte-header file:", os.path.getsize(path))
             failures += 1
-        print(name, "ok" if frames == data else "differs", len(data), "bytes")
+        print(name, "ok" if whole else "differs", len(data), "bytes")
+    return failures
 
-    with wave.open(source, "rb") as r:
+
+def save_rows(build, exe, work, samples, rows, size_limit=None):
+    """Writes the source and the rows into a fresh folder and saves them."""
+    os.makedirs(work, exist_ok=True)
+    for name in os.listdir(work):
+        os.remove(os.path.join(work, name))
+    source = os.path.join(work, "voice.wav")
+    with wave.open(source, "wb") as w:
+        w.setnchannels(CHANNELS)
+        w.setsampwidth(WIDTH)
+        w.setframerate(RATE)
+        w.writeframes(samples)
+    rows_file = os.path.join(work, "rows.txt")
+    with open(rows_file, "w", encoding="utf-8") as f:
+        f.write(wine_path(source) + "\n")
+        for row in rows:
+            f.write("\t".join(row) + "\n")
+    return run_save(build, exe, rows_file, size_limit)
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("PELNOR_BUILD_DIR", "build")
+    exe = os.path.join(build, "save_test.exe")
+    if not os.path.exists(exe):
+        print("save_test.exe not built:", exe)
+        return 1
+
+    rng = random.Random(1234)
+    samples = bytes(rng.getrandbits(8) for _ in range(SECONDS * BYTES_PER_SEC))
+    failures = 0
+
+    work = os.path.abspath("save_check")
+    output, boxes = save_rows(build, exe, work, samples, NORMAL_ROWS)
+    if output is None:
+        print("save_test.exe failed to save")
+        return 1
+    if boxes:
+        print("unexpected messages:", boxes)
+        failures += 1
+    failures += check_folder(work, expected_files(NORMAL_ROWS, samples))
+    with wave.open(os.path.join(work, "voice.wav"), "rb") as r:
         if r.readframes(r.getnframes()) != samples:
             print("the source changed")
             failures += 1
+
+    work = os.path.abspath("save_check_full")
+    output, boxes = save_rows(build, exe, work, samples, FULL_DISK_ROWS, FULL_DISK_LIMIT)
+    if output is None:
+        print("save_test.exe failed on a full disk")
+        return 1
+    if boxes != [DISK_ERROR]:
+        print("messages on a full disk:", boxes, "expected:", [DISK_ERROR])
+        failures += 1
+    failures += check_folder(work, expected_files(FULL_DISK_ROWS, samples), cut="long.wav")
+    print("%d failures" % failures if failures else "all checks passed")
     return 1 if failures else 0
 
 

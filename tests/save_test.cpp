@@ -333,12 +333,9 @@ TEST_F(AppTest, SavesRowsGivenByHostCheck)
 
     OpenThroughDialog(source);
     ASSERT_EQ(1, RowTotal()) << "the source did not open";
-    /* Outputs land in the current folder. Given a full path, Wine's dialog
-       leaves the current folder at the one it last showed rather than the
-       chosen file's, so the check names the folder itself. */
-    std::string folder = source.substr(0, source.find_last_of('\\'));
-    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str())) << folder;
     SetRows(rows, 0);
     SendCommand(IDM_SAVE);
-    EXPECT_TRUE(Boxes().empty()) << Boxes()[0].Text;
+    /* the check decides which messages were due */
+    for (const BoxSeen &box : Boxes())
+        printf("BOX:%s\n", box.Text.c_str());
 }
