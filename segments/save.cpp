@@ -44,7 +44,8 @@ static int IsSourceFile(const char *outputName)
 }
 
 /* Writes one row, creating its file or appending to the file of the kept
-   row before it. Returns the row's end in seconds, for the progress bar. */
+   row before it. A refused row still ends the run before it, as any other
+   name would. Returns the row's end in seconds, for the progress bar. */
 static double SaveRow(int row, const char *extension)
 {
     char name[NAME_CHARS];
@@ -66,6 +67,7 @@ static double SaveRow(int row, const char *extension)
         snprintf(App.ScratchText, sizeof(App.ScratchText),
                  "ファイル名が長すぎるため保存しません:%s", name);
         ShowWarning(App.ScratchText);
+        Segments.LastWrittenName[0] = '\0';
         return end;
     }
     strcat(name, extension);
@@ -74,6 +76,7 @@ static double SaveRow(int row, const char *extension)
         snprintf(App.ScratchText, sizeof(App.ScratchText),
                  "元のファイルと同じ名前のため保存しません:%s", name);
         ShowWarning(App.ScratchText);
+        lstrcpynA(Segments.LastWrittenName, name, sizeof(Segments.LastWrittenName));
         return end;
     }
 

@@ -282,6 +282,41 @@ TEST_F(Save, OverLongOutputNameIsRefused)
     EXPECT_STREQ("b.wav", Segments.LastWrittenName);
 }
 
+/* A refused row still counts as a different name between two runs: the
+   name that comes back starts its file anew. */
+TEST_F(Save, RefusedRowBreaksTheRunOfEqualNames)
+{
+    struct { const char *what; std::string refused; std::string box; } cases[] = {
+        { "named like the source", "song", "元のファイルと同じ名前のため保存しません:song.wav" },
+        { "over long", std::string(252, 'n'),
+          "ファイル名が長すぎるため保存しません:" + std::string(252, 'n') },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ClearBoxes();
+        RemoveOutputs("song.wav");
+        SetRows({ Row("a-1", "0.00000", "1.00000"), Row(c.refused.c_str(), "1.00000", "2.00000"),
+                  Row("a-1", "2.00000", "4.00000") }, 1);
+        SendCommand(IDM_SAVE);
+
+        EXPECT_EQ((std::vector<std::string>{ c.box }), BoxTexts());
+        EXPECT_EQ((std::vector<std::string>{ "a-1.wav", "song.wav" }), FilesHere());
+        EXPECT_EQ(Expected({ { 16000, 32000 } }), ReadHere("a-1.wav"));
+    }
+}
+
+/* Only the upper-case name marks an erased row; a lower-case nul is an
+   ordinary name for the run rule, though Windows sends it nowhere. */
+TEST_F(Save, LowerCaseNulIsRememberedAsLastWritten)
+{
+    SetRows({ Row("a", "0.00000", "1.00000"), Row("nul", "1.00000", "2.00000"),
+              Row("NUL", "2.00000", "4.00000") }, 1);
+    SendCommand(IDM_SAVE);
+    EXPECT_STREQ("nul.wav", Segments.LastWrittenName);
+    EXPECT_EQ(Expected({ { 0, 8000 } }), ReadHere("a.wav"));
+}
+
 TEST_F(Save, EmptyListWritesNothingAndEnablesCommands)
 {
     std::string bad = ScratchDir() + "\\bad.wav";
