@@ -84,3 +84,19 @@ void DrawPlayCursor(int erase)
     if (PlaybackState.RemainingBlocks <= 0)
         PlaybackState.RemainingBlocks = 0;
 }
+
+/* A painting of the view wipes the mark where it paints: a later press
+   must not invert that place again. */
+void ForgetPlayCursor(HDC paint)
+{
+    RECT band;
+
+    if (PlaybackState.CursorWidth <= 0)
+        return;
+    band.left = PlaybackState.WaveViewWidth - PlaybackState.CursorColumn;
+    band.top = 0;
+    band.right = band.left + PlaybackState.CursorWidth;
+    band.bottom = PlaybackState.WaveViewHeight;
+    if (RectVisible(paint, &band))
+        PlaybackState.CursorWidth = 0;
+}

@@ -57,5 +57,6 @@ void SeekPlayback(LONG position);
 
 /* cursor */
 void DrawPlayCursor(int erase);
+void ForgetPlayCursor(HDC paint);
 
 #endif

@@ -161,6 +161,44 @@ TEST_F(Cursor, PressWhileStoppedLeavesOneOnePixelMark)
     }
 }
 
+void PressAt(int x)
+{
+    SendMessageA(App.WaveView, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
+    PumpMessages();
+}
+
+void PlayAndStop(void)
+{
+    SendCommand(IDM_PLAY);
+    PumpMessages();
+    SendCommand(IDM_STOP);
+    PumpMessages();
+}
+
+/* A repaint has already wiped the earlier mark or the stopped bar: the
+   press after it must not invert that place again. */
+TEST_F(Cursor, PressAfterARepaintLeavesOnlyItsOwnMark)
+{
+    const struct { const char *Before; void (*Draw)(void); } cases[] = {
+        { "a stopped playback", PlayAndStop },
+        { "a press", [] { PressAt(100); } },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.Before);
+        c.Draw();
+        ASSERT_NE(ColumnList(), Inverted());
+        SendCommand(IDM_WAVE);
+        UpdateWindow(App.WaveView);
+        ASSERT_EQ(ColumnList(), Inverted());
+
+        PressAt(300);
+        ColumnList marks = Inverted();
+        ASSERT_EQ(1u, marks.size());
+        EXPECT_NEAR(300, marks[0], 1);
+    }
+}
+
 TEST_F(Cursor, MarkWhileStoppedIsOnePixelWhateverTheRate)
 {
     const DWORD rates[] = { 8, 44, 48 };

@@ -45,6 +45,7 @@ static void OnPaint(HWND hwnd)
         OpenWaveFile();
     if (WaveDocument.ReadHandle)
         dispwave(dc);
+    ForgetPlayCursor(dc);
     EndPaint(hwnd, &ps);
     SetCursor(previous);
 }
