@@ -342,7 +342,8 @@ TEST_F(Writer, LeaveOutputsForIndependentCheck)
 }
 
 /* Run by writer_check.py under a file-size limit, so that the output's
-   writes really fail. Prints every box text for the script to check. */
+   writes really fail. Prints every box text and whether the format block
+   is still held, for the script to check. */
 TEST_F(Writer, WriteUnderFileSizeLimit)
 {
     const char *source = getenv("PELNOR_FULLDISK_SOURCE");
@@ -359,6 +360,7 @@ TEST_F(Writer, WriteUnderFileSizeLimit)
 
     for (const std::string &text : BoxTexts())
         printf("BOX:%s\n", text.c_str());
+    printf("FORMAT:%s\n", WaveDocument.FormatBlock ? "kept" : "released");
     fflush(stdout);
     EXPECT_EQ(nullptr, PlaybackState.AudioBuffers[0].Handle);
     EXPECT_EQ(baseLive, FakeMemory.LiveGlobal.size());
