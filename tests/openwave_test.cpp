@@ -186,6 +186,30 @@ TEST_F(OpenWave, MemoryRefusalsAreReported)
     }
 }
 
+/* The device hears only about PCM formats, and its answer comes before
+   the data chunk is looked for. */
+TEST_F(OpenWave, DeviceIsAskedAfterThePcmCheckAndBeforeTheDataCheck)
+{
+    struct Case { const char *name; Bytes file; MMRESULT answer; const char *message; int queries; };
+    const Case cases[] = {
+        { "ADPCM", WithFmt(FmtRecord(2, 2, 44100, 4, 2048, 44359)), MMSYSERR_ALLOCATED,
+          "指定したファイルは、PCMファイルではありません。", 0 },
+        { "no data", Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)) }), MMSYSERR_ALLOCATED,
+          "他のソフトが再生回路を使っています。", 1 },
+        { "empty data", PcmWav(2, 44100, 16, Bytes()), MMSYSERR_ALLOCATED,
+          "他のソフトが再生回路を使っています。", 1 },
+    };
+    for (const Case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ClearBoxes();
+        FakeWave.Calls.clear();
+        FakeWave.OpenResults.assign(1, c.answer);
+        ExpectRefusal(__LINE__, OpenBytes(c.file), c.message);
+        EXPECT_EQ(c.queries, FakeWaveCount("query"));
+    }
+}
+
 TEST_F(OpenWave, RefusedAt48000OpensAt44100AndKeepsTheFileRate)
 {
     FakeWave.RefusedRates.insert(48000);

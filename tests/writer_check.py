@@ -66,7 +66,9 @@ def run_exe(exe, test, env_extra, size_limit=None):
     if returncode != 0 or "[  PASSED  ] 1 test" not in output:
         print(output)
     check(returncode == 0, "%s exited with %d" % (test, returncode))
-    return [line[4:].rstrip("\r") for line in output.splitlines() if line.startswith("BOX:")]
+    lines = [line.rstrip("\r") for line in output.splitlines()]
+    return ([line[4:] for line in lines if line.startswith("BOX:")],
+            [line[7:] for line in lines if line.startswith("FORMAT:")])
 
 
 def frames_of(path):
@@ -170,17 +172,22 @@ def check_full_disk(exe, folder):
         ("append with room enough", "mono8.wav", (1, 22050, 8, odd), "append", 1 << 20,
          None, odd + mono8),
     ]
+    # refusals before the data chunk exists keep the format block
+    format_kept = {"no room for the RIFF header", "no room for the fmt header",
+                   "no room for the fmt record"}
     for what, source, before, mode, size_limit, message, data in cases:
         output = os.path.join(folder, "full.wav")
         if os.path.exists(output):
             os.remove(output)
         if before:
             make_wav(output, *before)
-        boxes = run_exe(exe, "WriteUnderFileSizeLimit", {
+        boxes, format_state = run_exe(exe, "WriteUnderFileSizeLimit", {
             "PELNOR_FULLDISK_SOURCE": windows_path(os.path.join(folder, source)),
             "PELNOR_FULLDISK_OUTPUT": windows_path(output),
             "PELNOR_FULLDISK_MODE": mode}, size_limit)
         check(boxes == ([message] if message else []), "%s: boxes %r" % (what, boxes))
+        check(format_state == ["kept" if what in format_kept else "released"],
+              "%s: format block %r" % (what, format_state))
         check(os.path.getsize(output) <= size_limit, "%s: file within the limit" % what)
         if data is None:
             continue

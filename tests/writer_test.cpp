@@ -101,6 +101,7 @@ TEST_F(Writer, CreateWritesTheRangeAfterACanonicalHeader)
         { "three-byte blocks",          1, 8000, 24, 48000, 0.1, 0.5, 2400, 9600 },
         { "several buffers long",       2, 44100, 16, 176400 * 3, 0.5, 2.90001, 88200, 423360 },
         { "end past the data is held",  1, 8000, 8, 8000, 0.5, 100.0, 4000, 4000 },
+        { "partial last frame left out", 1, 8000, 24, 3001, 0.1, 100.0, 2400, 600 },
         { "end before start is empty",  1, 8000, 8, 8000, 0.5, 0.25, 0, 0 },
         { "negative start from zero",   1, 8000, 8, 8000, -1.0, 0.25, 0, 2000 },
     };
@@ -341,7 +342,8 @@ TEST_F(Writer, LeaveOutputsForIndependentCheck)
 }
 
 /* Run by writer_check.py under a file-size limit, so that the output's
-   writes really fail. Prints every box text for the script to check. */
+   writes really fail. Prints every box text and whether the format block
+   is still held, for the script to check. */
 TEST_F(Writer, WriteUnderFileSizeLimit)
 {
     const char *source = getenv("PELNOR_FULLDISK_SOURCE");
@@ -358,6 +360,7 @@ TEST_F(Writer, WriteUnderFileSizeLimit)
 
     for (const std::string &text : BoxTexts())
         printf("BOX:%s\n", text.c_str());
+    printf("FORMAT:%s\n", WaveDocument.FormatBlock ? "kept" : "released");
     fflush(stdout);
     EXPECT_EQ(nullptr, PlaybackState.AudioBuffers[0].Handle);
     EXPECT_EQ(baseLive, FakeMemory.LiveGlobal.size());

@@ -78,19 +78,21 @@ static int FindAppendPoint(HMMIO out)
 
 /* The range in bytes of sample data, held inside the data chunk: a range
    past its end would copy whatever follows the samples, and one that ends
-   before it starts is empty. */
+   before it starts is empty. A partial frame at the end of the chunk is
+   left out, so the output stays in whole frames. */
 static void RangeToBytes(double startSeconds, double endSeconds, LONG *start, LONG *count)
 {
     LONG first = SecondsToOffset(startSeconds);
     LONG last = SecondsToOffset(endSeconds);
     LONG size = (LONG)WaveDocument.DataChunk.cksize;
+    LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
 
     if (size < 0)
         size = 0x7FFFFFFF;
     if (first < 0)
         first = 0;
     if (last > size)
-        last = size;
+        last = size / align * align;
     *start = first;
     *count = last > first ? last - first : 0;
 }
