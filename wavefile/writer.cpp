@@ -189,8 +189,13 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     }
     ComputeBufferSize(WaveDocument.FormatBlock);
 
-    lstrcpynA(name, path, sizeof(name));
-    out = mmioOpenA(name, NULL, mode == CreateMode ? MMIO_CREATE | MMIO_WRITE : MMIO_READWRITE);
+    /* a name cut short would name some other file: refuse it instead */
+    out = NULL;
+    if (lstrlenA(path) < (int)sizeof(name))
+    {
+        lstrcpynA(name, path, sizeof(name));
+        out = mmioOpenA(name, NULL, mode == CreateMode ? MMIO_CREATE | MMIO_WRITE : MMIO_READWRITE);
+    }
     if (!out)
     {
         ShowWarning("書き込みファイルを開けません。");
