@@ -231,6 +231,19 @@ TEST_F(StartUp, ShortWindowGrowsToClientHeight320AtCreation)
     EXPECT_GT(App.AverageCharWidth, 0);
 }
 
+TEST_F(StartUp, FailedClassRegistrationEndsWithZeroSilently)
+{
+    HWND before = App.MainWindow;
+    WPARAM code;
+    /* ends the loop should the program go on to run it */
+    PostQuitMessage(9);
+    /* the classes are registered already, so registering them again fails */
+    EXPECT_EQ(0, AppMain(GetModuleHandleA(NULL), NULL, (LPSTR) "", SW_SHOWNORMAL));
+    EXPECT_EQ(before, App.MainWindow);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(QuitPosted(&code));
+}
+
 /* ---- keys ---- */
 
 static std::vector<int> Issued;
@@ -326,6 +339,30 @@ TEST_F(Keys, WithoutTheListTheMainWindowKeepsTheFocusAndKeysStillAct)
     EXPECT_EQ(App.MainWindow, GetFocus());
     PressKey('L');
     EXPECT_EQ(std::vector<int>({ IDM_LOOP }), Issued);
+}
+
+/* The program's own loop, not the harness's pump: keys addressed to any
+   window of the thread go past the main window's accelerators; without a
+   table they reach their window unchanged. */
+TEST_F(Keys, ProgramLoopTurnsKeysForAnyWindowIntoCommandsAndReturnsTheQuitCode)
+{
+    struct { bool table; std::vector<int> issued; } cases[] = {
+        { true, { IDM_PLAY, IDM_LOOP } },
+        { false, {} },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.table ? "table loaded" : "no table");
+        Issued.clear();
+        EnableCommand(IDM_PLAY, 1);
+        HACCEL accel = c.table ? LoadAcceleratorsA(GetModuleHandleA(NULL), "Accel") : NULL;
+        ASSERT_EQ(c.table, accel != NULL);
+        PostMessageA(App.SegmentList, WM_KEYDOWN, 'P', 1 | (MapVirtualKeyA('P', 0) << 16));
+        PostMessageA(App.PlayButton, WM_KEYDOWN, 'L', 1 | (MapVirtualKeyA('L', 0) << 16));
+        PostQuitMessage(7);
+        EXPECT_EQ(7, MessageLoop(accel));
+        EXPECT_EQ(c.issued, Issued);
+    }
 }
 
 class CloseKey : public AppTest {};
