@@ -4,6 +4,7 @@
 #include <algorithm>
 #include "support/harness.h"
 #include "support/wavbuild.h"
+#include "support/canvas.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -14,42 +15,7 @@ namespace {
 
 const uint32_t White = 0xFFFFFF;
 const uint32_t Black = 0x000000;
-const uint32_t Stale = 0x123456;     /* what a canvas holds before drawing */
-
-/* A 32-bit top-down DIB section in a memory DC: what dispwave draws into. */
-struct Canvas
-{
-    HDC      Dc;
-    HBITMAP  Bitmap;
-    HGDIOBJ  Old;
-    uint32_t *Bits;
-    int      Width, Height;
-
-    Canvas(int width, int height) : Width(width), Height(height)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        Dc = CreateCompatibleDC(NULL);
-        Bitmap = CreateDIBSection(Dc, &info, DIB_RGB_COLORS, (void **)&Bits, NULL, 0);
-        Old = SelectObject(Dc, Bitmap);
-        std::fill(Bits, Bits + width * height, Stale);
-    }
-    ~Canvas()
-    {
-        SelectObject(Dc, Old);
-        DeleteObject(Bitmap);
-        DeleteDC(Dc);
-    }
-    uint32_t At(int x, int y) const
-    {
-        GdiFlush();
-        return Bits[y * Width + x] & 0xFFFFFF;   /* WHITENESS also sets alpha */
-    }
-};
+const uint32_t Stale = Canvas::Stale;
 
 /* The picture the drawing rules give, rasterised here on its own. */
 struct Picture

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "support/harness.h"
 #include "support/wavbuild.h"
+#include "support/canvas.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -10,44 +11,6 @@
 #include "waveview/waveview.h"
 
 namespace {
-
-/* A 32-bit top-down DIB section in a memory DC. */
-struct Canvas
-{
-    HDC      Dc;
-    HBITMAP  Bitmap;
-    HGDIOBJ  Old;
-    uint32_t *Bits;
-    int      Width, Height;
-
-    Canvas(int width, int height) : Width(width), Height(height)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        Dc = CreateCompatibleDC(NULL);
-        Bitmap = CreateDIBSection(Dc, &info, DIB_RGB_COLORS, (void **)&Bits, NULL, 0);
-        Old = SelectObject(Dc, Bitmap);
-        std::fill(Bits, Bits + width * height, 0x123456u);
-    }
-    ~Canvas()
-    {
-        SelectObject(Dc, Old);
-        DeleteObject(Bitmap);
-        DeleteDC(Dc);
-    }
-    std::vector<uint32_t> Pixels() const
-    {
-        GdiFlush();
-        std::vector<uint32_t> out(Bits, Bits + Width * Height);
-        for (uint32_t &px : out)
-            px &= 0xFFFFFF;
-        return out;
-    }
-};
 
 /* What a window shows in one rectangle of its client area. */
 std::vector<uint32_t> Grab(HWND window, int x, int y, int w, int h)
