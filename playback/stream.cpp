@@ -379,4 +379,18 @@ void SeekPlayback(LONG position)
     for (i = 0; i < 2; i++)
         PlaybackState.WaveHeaders[i]->dwUser &= ~(DWORD_PTR)LastBufferMark;
     PlaybackState.LastChunk = 0;
+
+    /* A buffer that came back with nothing left to play is not queued;
+       the reset gives back only the other one. Hand the idle one in as
+       well, so that both play from the new position. */
+    for (i = 0; i < 2; i++)
+    {
+        WAVEHDR *header = PlaybackState.WaveHeaders[i];
+        if (!header->lpData)
+        {
+            header->dwUser = i;
+            header->dwFlags |= WHDR_DONE;
+            PostMessageA(App.MainWindow, MM_WOM_DONE, (WPARAM)PlaybackState.OutputDevice, (LPARAM)header);
+        }
+    }
 }

@@ -386,12 +386,45 @@ TEST_F(Playback, SelectingAnotherRowAfterTheLastChunkPlaysTheNewSegmentToItsEnd)
     size_t heard = FakeWave.Received.size();
 
     SelectOnly(1);
+    PumpMessages();
+    /* the buffer that had nothing left to play is queued again as well */
+    EXPECT_EQ(2u, FakeWave.Queue.size());
     while (FakeWave.IsOpen && FakeWaveComplete())
         PumpMessages();
 
     ExpectIdle(__LINE__);
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
     ExpectBytes(Slice(Data, 10000, 30000), after, __LINE__);
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+}
+
+/* Once a buffer has come back with nothing left to play, only one is
+   queued; a jump to another row queues both again. */
+TEST_F(Playback, SelectingAnotherRowWithOneBufferLeftQueuesBothAgain)
+{
+    Load(30000);
+    SplitRows("1.25000", "3.75000");
+    SetLoop(0);
+    Play();
+    while (FakeWave.Queue.size() == 2)
+    {
+        FakeWaveComplete();
+        PumpMessages();
+    }
+    ASSERT_EQ(1u, FakeWave.Queue.size());
+    ASSERT_TRUE(PlaybackState.Playing);
+    size_t heard = FakeWave.Received.size();
+
+    SelectOnly(1);
+    PumpMessages();
+
+    EXPECT_EQ(2u, FakeWave.Queue.size());
+    while (FakeWave.IsOpen && FakeWaveComplete())
+        PumpMessages();
+    ExpectIdle(__LINE__);
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 10000, 30000), after, __LINE__);
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
 }
 
 TEST_F(Playback, NotificationsLeftByStopChangeNothing)
