@@ -35,12 +35,20 @@ static int IsErased(const char *name)
 }
 
 /* Name plus suffix, cutting the name's tail when the whole would not fit
-   a name buffer: the suffix is what tells the two halves apart. */
+   a name buffer: the suffix is what tells the two halves apart. The cut
+   falls between characters, never inside a UTF-8 sequence. */
 static void ComposeName(char *out, const char *name, const char *suffix)
 {
     int room = NAME_CHARS - 1 - (int)strlen(suffix);
+    int length = (int)strlen(name);
 
-    snprintf(out, NAME_CHARS, "%.*s%s", room, name, suffix);
+    if (length > room)
+    {
+        length = room;
+        while (length > 0 && ((unsigned char)name[length] & 0xC0) == 0x80)
+            length--;
+    }
+    snprintf(out, NAME_CHARS, "%.*s%s", length, name, suffix);
 }
 
 static void InsertRow(int row, const char *name, const char *start,

@@ -93,6 +93,20 @@ TEST_F(Edit, DivideKeepsComposedNamesWithin255Characters)
     EXPECT_EQ("1.50000", RowText(1, COL_START));
 }
 
+/* Japanese names are three bytes a character in UTF-8: the cut goes back
+   to a character boundary rather than leave half a character. */
+TEST_F(Edit, DivideCutsLongNamesBetweenCharacters)
+{
+    std::string kana;
+    for (int i = 0; i < 85; i++)
+        kana += "あ";
+    SetRows({ { kana, "0.00000", "3.00000", "3.00000" } }, 0);
+    DivideSegment(0.5);
+    std::string kept = kana.substr(0, 84 * 3);
+    EXPECT_EQ(kept + "-1", RowText(0, COL_NAME));
+    EXPECT_EQ(kept + "-2", RowText(1, COL_NAME));
+}
+
 TEST_F(Edit, JoinMergesIntoEarlierRowOrRenamesAcrossErasedRows)
 {
     Table three = { { "x", "0.00000", "1.00000", "1.00000" },
