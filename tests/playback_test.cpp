@@ -188,6 +188,7 @@ protected:
         EXPECT_FALSE(MenuEnabled(IDM_STOP));
         EXPECT_FALSE(ButtonEnabled(IDM_STOP));
     }
+    void ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line);
 };
 
 TEST_F(Playback, ShortRangeWithoutLoopQueuesBufferZeroAloneMarkedAndEndsOnItsReturn)
@@ -373,45 +374,20 @@ TEST_F(Playback, SelectingAnotherRowWhilePlayingRefillsBothBuffersFromItsStart)
         << "one of the two cursor updates is skipped";
 }
 
-/* A seek after a non-looping playback has queued its end: the marks of
-   the thrown-away sound do not end the playback early. */
-TEST_F(Playback, SelectingAnotherRowAfterTheLastChunkPlaysTheNewSegmentToItsEnd)
+/* A jump to row 1 of a non-looping playback, at the moment the test's
+   wait returns: both buffers are queued again and row 1 plays to its end. */
+void Playback::ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line)
 {
+    SCOPED_TRACE(testing::Message() << "from line " << line);
     Load(30000);
     SplitRows("1.25000", "3.75000");
     SetLoop(0);
     Play();
-    Complete(2);
-    ASSERT_TRUE(PlaybackState.LastChunk);
-    size_t heard = FakeWave.Received.size();
-
-    SelectOnly(1);
-    PumpMessages();
-    /* the buffer that had nothing left to play is queued again as well */
-    EXPECT_EQ(2u, FakeWave.Queue.size());
-    while (FakeWave.IsOpen && FakeWaveComplete())
-        PumpMessages();
-
-    ExpectIdle(__LINE__);
-    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 10000, 30000), after, __LINE__);
-    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
-}
-
-/* Once a buffer has come back with nothing left to play, only one is
-   queued; a jump to another row queues both again. */
-TEST_F(Playback, SelectingAnotherRowWithOneBufferLeftQueuesBothAgain)
-{
-    Load(30000);
-    SplitRows("1.25000", "3.75000");
-    SetLoop(0);
-    Play();
-    while (FakeWave.Queue.size() == 2)
+    while (waiting())
     {
         FakeWaveComplete();
         PumpMessages();
     }
-    ASSERT_EQ(1u, FakeWave.Queue.size());
     ASSERT_TRUE(PlaybackState.Playing);
     size_t heard = FakeWave.Received.size();
 
@@ -421,10 +397,24 @@ TEST_F(Playback, SelectingAnotherRowWithOneBufferLeftQueuesBothAgain)
     EXPECT_EQ(2u, FakeWave.Queue.size());
     while (FakeWave.IsOpen && FakeWaveComplete())
         PumpMessages();
-    ExpectIdle(__LINE__);
+    ExpectIdle(line);
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 10000, 30000), after, __LINE__);
+    ExpectBytes(Slice(Data, 10000, 30000), after, line);
     EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+}
+
+/* After the end was read: the marks of the thrown-away sound do not end
+   the playback early. */
+TEST_F(Playback, SelectingAnotherRowAfterTheLastChunkPlaysTheNewSegmentToItsEnd)
+{
+    ExpectJumpPlaysSecondRowToItsEnd([] { return !PlaybackState.LastChunk; }, __LINE__);
+}
+
+/* After a buffer came back with nothing left to play, only one is queued;
+   the jump queues both again. */
+TEST_F(Playback, SelectingAnotherRowWithOneBufferLeftQueuesBothAgain)
+{
+    ExpectJumpPlaysSecondRowToItsEnd([] { return FakeWave.Queue.size() == 2; }, __LINE__);
 }
 
 TEST_F(Playback, NotificationsLeftByStopChangeNothing)
