@@ -247,11 +247,7 @@ static void Teardown(void)
    nothing stays open at exit. */
 void CloseDocument(void)
 {
-    if (WaveDocument.ReadHandle)
-    {
-        mmioClose(WaveDocument.ReadHandle, 0);
-        WaveDocument.ReadHandle = NULL;
-    }
+    CloseSourceFile();
     if (PlaybackState.OutputDevice)
     {
         waveOutClose(PlaybackState.OutputDevice);

@@ -60,15 +60,6 @@ static void ReleaseBuffer(int i)
     buffer->Handle = NULL;
 }
 
-static void CloseSource(void)
-{
-    if (WaveDocument.ReadHandle)
-    {
-        mmioClose(WaveDocument.ReadHandle, 0);
-        WaveDocument.ReadHandle = NULL;
-    }
-}
-
 /* Gives back the buffers taken before slot i, last first. */
 static void ReleaseEarlierBuffers(int i)
 {
@@ -91,7 +82,7 @@ int AllocPlayBuffers(void)
         {
             ReleaseEarlierBuffers(i);
             ShowWarning("メモリ不足です。");
-            CloseSource();
+            CloseSourceFile();
             return 0;
         }
         buffer->Data = (BYTE *)GlobalLock(buffer->Handle);
@@ -102,7 +93,7 @@ int AllocPlayBuffers(void)
             ShowWarning(App.ScratchText);
             ReleaseBuffer(i);
             ReleaseEarlierBuffers(i);
-            CloseSource();
+            CloseSourceFile();
             return 0;
         }
         memset(buffer->Data, silence, size);

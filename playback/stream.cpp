@@ -9,15 +9,6 @@
 
 #define WAVEHDR_BYTES  ((UINT)sizeof(WAVEHDR))
 
-static void CloseSource(void)
-{
-    if (WaveDocument.ReadHandle)
-    {
-        mmioClose(WaveDocument.ReadHandle, 0);
-        WaveDocument.ReadHandle = NULL;
-    }
-}
-
 static void CloseDevice(void)
 {
     waveOutClose(PlaybackState.OutputDevice);
@@ -121,7 +112,7 @@ static int OpenDevice(void)
     default:                   ShowWarning("音声出力デバイスを開けません。"); break;
     }
     ReleaseFormatBlock();
-    CloseSource();
+    CloseSourceFile();
     return 0;
 }
 
@@ -131,7 +122,7 @@ static void ReportReadFailure(int i, DWORD count)
              i, (long)count);
     ShowWarning(App.ScratchText);
     FreePlayBuffers();
-    CloseSource();
+    CloseSourceFile();
     CloseDevice();
     SetIdleControls(1);
 }
@@ -189,7 +180,7 @@ static int QueueBuffers(void)
             FreePlayBuffers();
             CloseDevice();
             SetIdleControls(1);
-            CloseSource();
+            CloseSourceFile();
             return 0;
         }
         if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
@@ -199,7 +190,7 @@ static int QueueBuffers(void)
             ReclaimHeaders();
             FreePlayBuffers();
             CloseDevice();
-            CloseSource();
+            CloseSourceFile();
             SetIdleControls(1);
             return 0;
         }
@@ -343,7 +334,7 @@ void AbandonPlayback(void)
 {
     SilenceDevice();
     CloseDevice();
-    CloseSource();
+    CloseSourceFile();
     FreePlayBuffers();
     PlaybackState.Playing = 0;
 }

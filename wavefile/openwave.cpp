@@ -18,7 +18,7 @@ static WAVEDOCUMENT InitialDocument(void)
 
 WAVEDOCUMENT WaveDocument = InitialDocument();
 
-static void CloseReadHandle(void)
+void CloseSourceFile(void)
 {
     if (WaveDocument.ReadHandle)
     {
@@ -32,7 +32,7 @@ static int FailOpen(const char *text)
 {
     ShowWarning(text);
     ReleaseFormatBlock();
-    CloseReadHandle();
+    CloseSourceFile();
     return 0;
 }
 
@@ -60,7 +60,7 @@ UINT AllocFormatBlock(UINT size)
     if (!WaveDocument.FormatHandle)
     {
         ShowWarning("極度のメモリ不足です。");
-        CloseReadHandle();
+        CloseSourceFile();
         return 0;
     }
     WaveDocument.FormatBlock = (WAVEFORMATEX *)LocalLock(WaveDocument.FormatHandle);
@@ -69,7 +69,7 @@ UINT AllocFormatBlock(UINT size)
         ShowWarning("メモリのロックに失敗しました。");
         LocalFree(WaveDocument.FormatHandle);
         WaveDocument.FormatHandle = NULL;
-        CloseReadHandle();
+        CloseSourceFile();
         return 0;
     }
     return size;
@@ -147,7 +147,7 @@ int OpenWaveFile(void)
     {
         mmioAscend(WaveDocument.ReadHandle, &WaveDocument.DataChunk, 0);
         mmioAscend(WaveDocument.ReadHandle, &WaveDocument.RiffChunk, 0);
-        CloseReadHandle();
+        CloseSourceFile();
     }
 
     for (;;)
@@ -171,7 +171,7 @@ int OpenWaveFile(void)
 
         int answer = MessageBoxA(App.MainWindow, "WAVEファイルが壊れています。\n修復を試みますか？",
                                  NULL, MB_YESNO);
-        CloseReadHandle();
+        CloseSourceFile();
         if (answer != IDYES)
         {
             ReleaseFormatBlock();

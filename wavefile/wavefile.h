@@ -35,6 +35,7 @@ int  OpenWaveFile(void);
 void ClassifyFormat(const WAVEFORMATEX *format);
 UINT AllocFormatBlock(UINT size);
 void ReleaseFormatBlock(void);
+void CloseSourceFile(void);         /* closes ReadHandle if open */
 
 /* header repair: 0 when rewritten, 1 when refused or failed */
 int  RepairWaveHeader(void);
