@@ -207,6 +207,11 @@ void StartPlayback(void)
         ShowWarning("メモリ不足です。");
         return;
     }
+    /* Asked to start while playing, it starts again from the play start:
+       the running playback is stopped first, so that its buffers and the
+       device are given back, not lost with buffers still queued. */
+    if (PlaybackState.Playing)
+        StopPlayback();
     if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
         if (!OpenWaveFile())
             return;

@@ -491,6 +491,28 @@ TEST_F(Playback, EditsBelowVersionFiveRestartWithoutTheStaleNotifications)
     EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
 }
 
+/* Play asked for again while playing starts over from the play start,
+   with the running playback's buffers and device given back first. */
+TEST_F(Playback, StartWhilePlayingStartsOverWithoutLosingBuffers)
+{
+    Load(40000);
+    Play();
+    Complete(1);
+    size_t heard = FakeWave.Received.size();
+
+    StartPlayback();
+    PumpMessages();
+
+    EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+    EXPECT_EQ(GlobalBefore + 2, FakeMemory.LiveGlobal.size());
+    ASSERT_EQ(2u, FakeWave.Queue.size());
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 0, 2 * Unit), after, __LINE__);
+    ExpectPlayingControls(__LINE__);
+    SendCommand(IDM_STOP);
+    ExpectIdle(__LINE__);
+}
+
 TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnly)
 {
     Load(4000, 48000, 16, 2);
