@@ -59,15 +59,12 @@ static void SilenceDevice(void)
 }
 
 /* One chunk of the current pass: a whole buffer, or what is left of the
-   pass, which is then its last chunk. */
+   pass, which is then its last chunk. LastChunk speaks of this chunk
+   alone, so that the end of a pass marks only the buffer holding it. */
 static DWORD TakeChunk(void)
 {
-    if (WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer)
-    {
-        PlaybackState.LastChunk = 1;
-        return WaveDocument.BytesLeft;
-    }
-    return PlaybackState.BytesPerBuffer;
+    PlaybackState.LastChunk = WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer;
+    return PlaybackState.LastChunk ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
 }
 
 /* While looping, the end of a pass leads straight into the next one. */
@@ -127,8 +124,9 @@ static void ReportReadFailure(int i, DWORD count)
     SetIdleControls(1);
 }
 
-/* Fills both buffers from the play start; 0 after a read failure. */
-static int FillBuffers(void)
+/* Fills both buffers from the play start, noting whether each chunk ends
+   a pass; 0 after a read failure. */
+static int FillBuffers(int endsPass[2])
 {
     int i;
     DWORD n;
@@ -137,6 +135,7 @@ static int FillBuffers(void)
     for (i = 0; i < 2; i++)
     {
         n = TakeChunk();
+        endsPass[i] = PlaybackState.LastChunk;
         WaveDocument.BytesLeft -= n;
         PlaybackState.LoadedBytes[i] = n;
         if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n)
@@ -151,10 +150,11 @@ static int FillBuffers(void)
     return 1;
 }
 
-/* Queues the filled buffers, up to the first empty one; 0 after a
-   failure, reported and cleaned up. Playing is cleared before any box
-   so that a buffer finishing meanwhile is not queued again. */
-static int QueueBuffers(void)
+/* Queues the filled buffers, up to the first empty one, marking the one
+   that holds the end of a pass, even when that end fills it exactly; 0
+   after a failure, reported and cleaned up. Playing is cleared before any
+   box so that a buffer finishing meanwhile is not queued again. */
+static int QueueBuffers(const int endsPass[2])
 {
     int i;
     WAVEHDR *header;
@@ -166,9 +166,7 @@ static int QueueBuffers(void)
         header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
         header->dwBufferLength = PlaybackState.LoadedBytes[i];
         header->dwUser = (DWORD_PTR)i;
-        if (App.LoopFlag
-                ? PlaybackState.LoadedBytes[i] < PlaybackState.BytesPerBuffer
-                : (i == 0 ? PlaybackState.LoadedBytes[1] == 0 : WaveDocument.BytesLeft == 0))
+        if (endsPass[i])
             header->dwUser |= LastBufferMark;
 
         if (waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
@@ -200,6 +198,7 @@ static int QueueBuffers(void)
 
 void StartPlayback(void)
 {
+    int endsPass[2];
     int i;
 
     if (!PlaybackState.WaveHeaders[0] || !PlaybackState.WaveHeaders[1])
@@ -245,7 +244,7 @@ void StartPlayback(void)
         memset(PlaybackState.WaveHeaders[i], 0, WAVEHDR_BYTES);
     }
 
-    if (!FillBuffers() || !QueueBuffers())
+    if (!FillBuffers(endsPass) || !QueueBuffers(endsPass))
         return;
 
     SetStopControl(1);
@@ -277,8 +276,6 @@ static void Requeue(int i, WAVEHDR *header, DWORD n)
         header->dwUser |= LastBufferMark;
     else
         header->dwUser = (DWORD_PTR)i;
-    if (App.LoopFlag)
-        PlaybackState.LastChunk = 0;
     waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
     waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
     WrapPass();
@@ -295,8 +292,6 @@ void OnBufferDone(WAVEHDR *header)
     i = LOWORD(header->dwUser);
     marked = HIWORD(header->dwUser) != 0;
 
-    if (App.LoopFlag)
-        PlaybackState.LastChunk = 0;
     n = TakeChunk();
     PlaybackState.LoadedBytes[i] = n;
     if (!PlaybackState.OutputDevice)

@@ -275,28 +275,87 @@ TEST_F(Playback, PlayStartsAtThePressedPositionAndLaterPassesAtTheSegmentStart)
     ExpectBytes(LoopStream(Data, 1000, 0, 3000, 2000 + 4 * 3000), FakeWave.Received, __LINE__);
 }
 
-/* Over many passes of a segment that does not divide into buffers, the
-   device hears the segment repeated exactly, and a buffer is marked just
-   when its chunk ends a pass. */
+/* Passes that do not divide into buffers, and passes that end exactly
+   on a buffer's end (a segment of two buffers, a first pass of one).
+   The device hears the segment repeated exactly, a buffer is marked just
+   when its chunk ends a pass, and after each return the cursor stands at
+   the start of the buffer now playing. */
+struct LoopCase
+{
+    const char *What;
+    size_t      Bytes, Start, End, First;
+};
+
+const LoopCase LoopCases[] = {
+    { "passes across buffers", 30000, 5000, 25000, 5000 },
+    { "a segment of two buffers", 2 * Unit, 0, 2 * Unit, 0 },
+    { "a first pass of one buffer", 20000, 0, 20000, 20000 - Unit },
+};
+
 TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
 {
-    const size_t start = 5000, end = 25000;
-    Load(30000);
-    SplitRows("0.62500", "3.12500");
-    SelectOnly(1);
-    ASSERT_EQ((LONG)start, PlaybackState.SegmentStart);
-    ASSERT_EQ((LONG)end, PlaybackState.SegmentEnd);
-    Play();
-    Complete(40);
-
-    ExpectBytes(LoopStream(Data, start, start, end, FakeWave.Received.size()), FakeWave.Received,
-                __LINE__);
-    EXPECT_GT(FakeWave.Received.size(), 10 * (end - start));
-    size_t at = 0;
-    for (const Queued &q : WritesFrom(0))
+    for (const LoopCase &c : LoopCases)
     {
-        at += q.Length;
-        EXPECT_EQ(at % (end - start) == 0, q.Marked) << "write ending at " << at;
+        SCOPED_TRACE(c.What);
+        Load(c.Bytes);
+        if (c.Start > 0)
+        {
+            SplitRows("0.62500", "3.12500");
+            SelectOnly(1);
+        }
+        ASSERT_EQ((LONG)c.Start, PlaybackState.SegmentStart);
+        ASSERT_EQ((LONG)c.End, PlaybackState.SegmentEnd);
+        PlaybackState.PlayStart = (LONG)c.First;
+        size_t from = FakeWave.Calls.size(), heard = FakeWave.Received.size();
+        Play();
+        size_t span = c.End - c.Start, first = c.End - c.First, played = 0;
+        for (int i = 0; i < 40; i++)
+        {
+            played += FakeWave.Queue.front()->dwBufferLength;
+            Complete();
+            size_t playing = played < first ? c.First + played : c.Start + (played - first) % span;
+            ASSERT_EQ((LONG)(c.End - playing) / PlaybackState.BlocksPerColumn, PlaybackState.CursorColumn)
+                << "after return " << i + 1;
+        }
+
+        std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+        ExpectBytes(LoopStream(Data, c.First, c.Start, c.End, after.size()), after, __LINE__);
+        EXPECT_GT(after.size(), 10 * span);
+        size_t at = 0;
+        for (const Queued &q : WritesFrom(from))
+        {
+            at += q.Length;
+            EXPECT_EQ(at >= first && (at - first) % span == 0, q.Marked) << "write ending at " << at;
+        }
+        SendCommand(IDM_STOP);
+    }
+}
+
+/* Loop switched off before the first buffer returns: the sound ends with
+   the first pass, whichever buffer holds its end. */
+TEST_F(Playback, LoopSwitchedOffAtOnceEndsWithTheFirstPass)
+{
+    for (const LoopCase &c : LoopCases)
+    {
+        SCOPED_TRACE(c.What);
+        Load(c.Bytes);
+        if (c.Start > 0)
+        {
+            SplitRows("0.62500", "3.12500");
+            SelectOnly(1);
+        }
+        PlaybackState.PlayStart = (LONG)c.First;
+        Play();
+        SetLoop(0);
+        size_t played = 0;
+        while (FakeWave.IsOpen && !FakeWave.Queue.empty())
+        {
+            played += FakeWave.Queue.front()->dwBufferLength;
+            Complete();
+        }
+        EXPECT_EQ(c.End - c.First, played);
+        ExpectIdle(__LINE__);
+        SetLoop(1);
     }
 }
 
