@@ -58,6 +58,12 @@ static void SilenceDevice(void)
     UnprepareHeaders();
 }
 
+/* The data offset of the next byte to be read. */
+static LONG ReadOffset(void)
+{
+    return PlaybackState.SegmentEnd - (LONG)WaveDocument.BytesLeft;
+}
+
 /* One chunk of the current pass: a whole buffer, or what is left of the
    pass, which is then its last chunk. LastChunk speaks of this chunk
    alone, so that the end of a pass marks only the buffer holding it. */
@@ -65,6 +71,30 @@ static DWORD TakeChunk(void)
 {
     PlaybackState.LastChunk = WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer;
     return PlaybackState.LastChunk ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
+}
+
+/* The device counts the bytes it has played since it was opened or last
+   reset; until something is written that count stands at `position`. */
+static void RestartDeviceCount(LONG position)
+{
+    int i;
+
+    PlaybackState.DeviceBytes = 0;
+    for (i = 0; i < 2; i++)
+    {
+        PlaybackState.ChunkStart[i] = position;
+        PlaybackState.DeviceStart[i] = 0;
+        PlaybackState.DeviceEnd[i] = 0;
+    }
+}
+
+/* Each buffer written takes the next stretch of the device's count. */
+static void NoteWritten(int i, LONG from)
+{
+    PlaybackState.ChunkStart[i] = from;
+    PlaybackState.DeviceStart[i] = PlaybackState.DeviceBytes;
+    PlaybackState.DeviceBytes += PlaybackState.LoadedBytes[i];
+    PlaybackState.DeviceEnd[i] = PlaybackState.DeviceBytes;
 }
 
 /* While looping, the end of a pass leads straight into the next one. */
@@ -124,9 +154,9 @@ static void ReportReadFailure(int i, DWORD count)
     SetIdleControls(1);
 }
 
-/* Fills both buffers from the play start, noting whether each chunk ends
-   a pass; 0 after a read failure. */
-static int FillBuffers(int endsPass[2])
+/* Fills both buffers from the play start, noting where each chunk starts
+   and whether it ends a pass; 0 after a read failure. */
+static int FillBuffers(LONG from[2], int endsPass[2])
 {
     int i;
     DWORD n;
@@ -134,6 +164,7 @@ static int FillBuffers(int endsPass[2])
     SeekSource(PlaybackState.PlayStart);
     for (i = 0; i < 2; i++)
     {
+        from[i] = ReadOffset();
         n = TakeChunk();
         endsPass[i] = PlaybackState.LastChunk;
         WaveDocument.BytesLeft -= n;
@@ -154,7 +185,7 @@ static int FillBuffers(int endsPass[2])
    that holds the end of a pass, even when that end fills it exactly; 0
    after a failure, reported and cleaned up. Playing is cleared before any
    box so that a buffer finishing meanwhile is not queued again. */
-static int QueueBuffers(const int endsPass[2])
+static int QueueBuffers(const LONG from[2], const int endsPass[2])
 {
     int i;
     WAVEHDR *header;
@@ -192,12 +223,14 @@ static int QueueBuffers(const int endsPass[2])
             SetIdleControls(1);
             return 0;
         }
+        NoteWritten(i, from[i]);
     }
     return 1;
 }
 
 void StartPlayback(void)
 {
+    LONG from[2];
     int endsPass[2];
     int i;
 
@@ -243,8 +276,9 @@ void StartPlayback(void)
         PlaybackState.LoadedBytes[i] = 0;
         memset(PlaybackState.WaveHeaders[i], 0, WAVEHDR_BYTES);
     }
+    RestartDeviceCount(PlaybackState.PlayStart);
 
-    if (!FillBuffers(endsPass) || !QueueBuffers(endsPass))
+    if (!FillBuffers(from, endsPass) || !QueueBuffers(from, endsPass))
         return;
 
     SetStopControl(1);
@@ -266,7 +300,7 @@ static int IsCurrentNotice(WAVEHDR *header)
     return 1;
 }
 
-static void Requeue(int i, WAVEHDR *header, DWORD n)
+static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
 {
     mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n);
     header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
@@ -277,7 +311,8 @@ static void Requeue(int i, WAVEHDR *header, DWORD n)
     else
         header->dwUser = (DWORD_PTR)i;
     waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
-    waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
+    if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) == MMSYSERR_NOERROR)
+        NoteWritten(i, from);
     WrapPass();
 }
 
@@ -285,6 +320,7 @@ void OnBufferDone(WAVEHDR *header)
 {
     int i;
     int marked;
+    LONG from;
     DWORD n;
 
     if (PlaybackState.Stopping || !header || !IsCurrentNotice(header))
@@ -292,6 +328,7 @@ void OnBufferDone(WAVEHDR *header)
     i = LOWORD(header->dwUser);
     marked = HIWORD(header->dwUser) != 0;
 
+    from = ReadOffset();
     n = TakeChunk();
     PlaybackState.LoadedBytes[i] = n;
     if (!PlaybackState.OutputDevice)
@@ -308,7 +345,7 @@ void OnBufferDone(WAVEHDR *header)
     }
 
     if (!marked && n > 0)
-        Requeue(i, header, n);
+        Requeue(i, header, from, n);
     else if (marked)
     {
         ReclaimHeaders();
@@ -367,6 +404,7 @@ void SeekPlayback(LONG position)
         return;
     PlaybackState.CursorSkip = 1;
     waveOutReset(PlaybackState.OutputDevice);
+    RestartDeviceCount(position);
     for (i = 0; i < 2; i++)
         PlaybackState.WaveHeaders[i]->dwUser &= ~(DWORD_PTR)LastBufferMark;
     PlaybackState.LastChunk = 0;
@@ -384,4 +422,37 @@ void SeekPlayback(LONG position)
             PostMessageA(App.MainWindow, MM_WOM_DONE, (WPARAM)PlaybackState.OutputDevice, (LPARAM)header);
         }
     }
+}
+
+/* The data offset of the sound the device is playing, in whole blocks:
+   its count of bytes played falls in the stretch of one written buffer.
+   Where two stretches meet it counts as the end of the earlier one, so
+   that the end of a pass stays its end. -1 while stopped or when the
+   device does not tell. */
+LONG PlayedOffset(void)
+{
+    MMTIME time = {};
+    DWORD align = WaveDocument.blockalign > 0 ? (DWORD)WaveDocument.blockalign : 1;
+    DWORD into, best = 0;
+    LONG offset = -1;
+    int i;
+
+    if (!PlaybackState.Playing || !PlaybackState.OutputDevice)
+        return -1;
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(PlaybackState.OutputDevice, &time, sizeof(time)) != MMSYSERR_NOERROR
+            || time.wType != TIME_BYTES)
+        return -1;
+    for (i = 0; i < 2; i++)
+    {
+        into = time.u.cb - PlaybackState.DeviceStart[i];
+        if (into > PlaybackState.DeviceEnd[i] - PlaybackState.DeviceStart[i])
+            continue;
+        if (offset < 0 || into > best)
+        {
+            best = into;
+            offset = PlaybackState.ChunkStart[i] + (LONG)(into - into % align);
+        }
+    }
+    return offset;
 }

@@ -115,16 +115,20 @@ void DivideSegment(double fraction)
     EnableCommand(IDM_ERASE, 1);
 }
 
-/* BytesLeft counts from the read position to the segment end, so the part
-   already behind it is where to cut. An empty range has no such part: it
-   is halved like a fresh selection. */
+/* The cut goes where the user is listening. While playing the device
+   tells that place; the read position runs up to two buffers ahead of it.
+   Otherwise BytesLeft counts from the play position to the segment end,
+   so the part before it is where to cut. An empty range has no such part:
+   it is halved like a fresh selection. */
 void DivideAtPlayPosition(void)
 {
+    LONG heard = PlayedOffset();        /* before a stop for the edit */
     int paused = PauseForEdit();
     LONG span = PlaybackState.SegmentEnd - PlaybackState.SegmentStart;
-    DWORD done = (DWORD)span - WaveDocument.BytesLeft;
+    double done = heard >= 0 ? (double)(heard - PlaybackState.SegmentStart)
+                             : (double)((DWORD)span - WaveDocument.BytesLeft);
 
-    DivideSegment(span != 0 ? (double)done / (double)span : 0.0);
+    DivideSegment(span != 0 ? done / (double)span : 0.0);
     SetFocus(App.SegmentList);
     ResumeAfterEdit(paused);
 }
