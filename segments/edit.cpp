@@ -51,6 +51,16 @@ static void ComposeName(char *out, const char *name, const char *suffix)
     snprintf(out, NAME_CHARS, "%.*s%s", length, name, suffix);
 }
 
+/* The halves of an erased row stay erased: a suffix would bring the
+   audio back at the next save. */
+static void HalfName(char *out, const char *name, const char *suffix)
+{
+    if (IsErased(name))
+        lstrcpynA(out, name, NAME_CHARS);
+    else
+        ComposeName(out, name, suffix);
+}
+
 static void InsertRow(int row, const char *name, const char *start,
                       const char *end, const char *time)
 {
@@ -97,11 +107,11 @@ void DivideSegment(double fraction)
     e = ParseSeconds(endText);
 
     snprintf(cutText, sizeof(cutText), "%.5f", (e - s) * fraction + s);
-    ComposeName(part, name, "-1");
+    HalfName(part, name, "-1");
     snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * fraction);
     InsertRow(k, part, startText, cutText, timeText);
 
-    ComposeName(part, name, "-2");
+    HalfName(part, name, "-2");
     snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * (1.0 - fraction));
     InsertRow(k + 1, part, cutText, endText, timeText);
 

@@ -58,6 +58,13 @@ TEST_F(Edit, DivideSplitsSelectedRowAtFraction)
         { "no value halves", TakeRows, 1, NAN,
           { TakeRows[0], { "take-1", "1.00000", "2.00000", "1.00000" },
             { "take-2", "2.00000", "3.00000", "1.00000" } }, 2, 16000, 24000 },
+        { "erased row stays erased", { { "NUL", "0.00000", "3.00000", "3.00000" } }, 0, 0.5,
+          { { "NUL", "0.00000", "1.50000", "1.50000" }, { "NUL", "1.50000", "3.00000", "1.50000" } },
+          1, 12000, 24000 },
+        { "erased row 0 with no selection",
+          { { "NUL", "0.00000", "1.00000", "1.00000" }, TakeRows[1] }, -1, 0.5,
+          { { "NUL", "0.00000", "0.50000", "0.50000" }, { "NUL", "0.50000", "1.00000", "0.50000" },
+            TakeRows[1] }, 1, 4000, 8000 },
     };
     for (const auto &c : cases)
     {
