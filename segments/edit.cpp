@@ -116,6 +116,9 @@ void DivideSegment(double fraction)
     InsertRow(k + 1, part, cutText, endText, timeText);
 
     SendMessageA(App.SegmentList, LVM_DELETEITEM, (WPARAM)(k + 2), 0);
+    /* The rows have moved, so the index last handled may name the "-2"
+       row by chance; its range is to be taken all the same. */
+    Segments.LastHandledRow = -1;
     SelectRow(k + 1);
     SetFocus(App.SegmentList);
 
