@@ -437,11 +437,8 @@ TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
         SetRows({ { "voice", "0.00000", "3.00000", "3.00000" } }, 0);
         PlaybackState.PlayStart = c.playStart;
         SendCommand(IDM_PLAY);
-        for (int i = 0; i < c.returned; i++)
-        {
-            FakeWaveComplete();
+        for (int i = 0; i < c.returned && FakeWaveComplete(); i++)
             PumpMessages();
-        }
         if (c.seek >= 0)
             SeekPlayback(c.seek);
         PumpMessages();
