@@ -37,6 +37,12 @@ struct PLAYBACKSTATE
     int         Stopping;
     int         CursorSkip;
     int         LastChunk;
+    /* Where each buffer's sound lies, so that the device's count of bytes
+       played can be turned back into a place in the data. */
+    LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
+    DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
+    DWORD       DeviceEnd[2];
+    DWORD       DeviceBytes;          /* bytes written since the open or last reset */
 };
 
 extern PLAYBACKSTATE PlaybackState;
@@ -54,6 +60,7 @@ void AbandonPlayback(void);
 void EndPlayback(void);
 void ResetPlayCursor(void);
 void SeekPlayback(LONG position);
+LONG PlayedOffset(void);
 
 /* cursor */
 void DrawPlayCursor(int erase);

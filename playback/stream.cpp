@@ -58,16 +58,43 @@ static void SilenceDevice(void)
     UnprepareHeaders();
 }
 
+/* The data offset of the next byte to be read. */
+static LONG ReadOffset(void)
+{
+    return PlaybackState.SegmentEnd - (LONG)WaveDocument.BytesLeft;
+}
+
 /* One chunk of the current pass: a whole buffer, or what is left of the
-   pass, which is then its last chunk. */
+   pass, which is then its last chunk. LastChunk speaks of this chunk
+   alone, so that the end of a pass marks only the buffer holding it. */
 static DWORD TakeChunk(void)
 {
-    if (WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer)
+    PlaybackState.LastChunk = WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer;
+    return PlaybackState.LastChunk ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
+}
+
+/* The device counts the bytes it has played since it was opened or last
+   reset; until something is written that count stands at `position`. */
+static void RestartDeviceCount(LONG position)
+{
+    int i;
+
+    PlaybackState.DeviceBytes = 0;
+    for (i = 0; i < 2; i++)
     {
-        PlaybackState.LastChunk = 1;
-        return WaveDocument.BytesLeft;
+        PlaybackState.ChunkStart[i] = position;
+        PlaybackState.DeviceStart[i] = 0;
+        PlaybackState.DeviceEnd[i] = 0;
     }
-    return PlaybackState.BytesPerBuffer;
+}
+
+/* Each buffer written takes the next stretch of the device's count. */
+static void NoteWritten(int i, LONG from)
+{
+    PlaybackState.ChunkStart[i] = from;
+    PlaybackState.DeviceStart[i] = PlaybackState.DeviceBytes;
+    PlaybackState.DeviceBytes += PlaybackState.LoadedBytes[i];
+    PlaybackState.DeviceEnd[i] = PlaybackState.DeviceBytes;
 }
 
 /* While looping, the end of a pass leads straight into the next one. */
@@ -127,8 +154,9 @@ static void ReportReadFailure(int i, DWORD count)
     SetIdleControls(1);
 }
 
-/* Fills both buffers from the play start; 0 after a read failure. */
-static int FillBuffers(void)
+/* Fills both buffers from the play start, noting where each chunk starts
+   and whether it ends a pass; 0 after a read failure. */
+static int FillBuffers(LONG from[2], int endsPass[2])
 {
     int i;
     DWORD n;
@@ -136,7 +164,9 @@ static int FillBuffers(void)
     SeekSource(PlaybackState.PlayStart);
     for (i = 0; i < 2; i++)
     {
+        from[i] = ReadOffset();
         n = TakeChunk();
+        endsPass[i] = PlaybackState.LastChunk;
         WaveDocument.BytesLeft -= n;
         PlaybackState.LoadedBytes[i] = n;
         if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n)
@@ -151,10 +181,11 @@ static int FillBuffers(void)
     return 1;
 }
 
-/* Queues the filled buffers, up to the first empty one; 0 after a
-   failure, reported and cleaned up. Playing is cleared before any box
-   so that a buffer finishing meanwhile is not queued again. */
-static int QueueBuffers(void)
+/* Queues the filled buffers, up to the first empty one, marking the one
+   that holds the end of a pass, even when that end fills it exactly; 0
+   after a failure, reported and cleaned up. Playing is cleared before any
+   box so that a buffer finishing meanwhile is not queued again. */
+static int QueueBuffers(const LONG from[2], const int endsPass[2])
 {
     int i;
     WAVEHDR *header;
@@ -166,9 +197,7 @@ static int QueueBuffers(void)
         header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
         header->dwBufferLength = PlaybackState.LoadedBytes[i];
         header->dwUser = (DWORD_PTR)i;
-        if (App.LoopFlag
-                ? PlaybackState.LoadedBytes[i] < PlaybackState.BytesPerBuffer
-                : (i == 0 ? PlaybackState.LoadedBytes[1] == 0 : WaveDocument.BytesLeft == 0))
+        if (endsPass[i])
             header->dwUser |= LastBufferMark;
 
         if (waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
@@ -194,12 +223,15 @@ static int QueueBuffers(void)
             SetIdleControls(1);
             return 0;
         }
+        NoteWritten(i, from[i]);
     }
     return 1;
 }
 
 void StartPlayback(void)
 {
+    LONG from[2];
+    int endsPass[2];
     int i;
 
     if (!PlaybackState.WaveHeaders[0] || !PlaybackState.WaveHeaders[1])
@@ -207,6 +239,11 @@ void StartPlayback(void)
         ShowWarning("メモリ不足です。");
         return;
     }
+    /* Asked to start while playing, it starts again from the play start:
+       the running playback is stopped first, so that its buffers and the
+       device are given back, not lost with buffers still queued. */
+    if (PlaybackState.Playing)
+        StopPlayback();
     if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
         if (!OpenWaveFile())
             return;
@@ -239,8 +276,9 @@ void StartPlayback(void)
         PlaybackState.LoadedBytes[i] = 0;
         memset(PlaybackState.WaveHeaders[i], 0, WAVEHDR_BYTES);
     }
+    RestartDeviceCount(PlaybackState.PlayStart);
 
-    if (!FillBuffers() || !QueueBuffers())
+    if (!FillBuffers(from, endsPass) || !QueueBuffers(from, endsPass))
         return;
 
     SetStopControl(1);
@@ -262,7 +300,7 @@ static int IsCurrentNotice(WAVEHDR *header)
     return 1;
 }
 
-static void Requeue(int i, WAVEHDR *header, DWORD n)
+static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
 {
     mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n);
     header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
@@ -272,10 +310,9 @@ static void Requeue(int i, WAVEHDR *header, DWORD n)
         header->dwUser |= LastBufferMark;
     else
         header->dwUser = (DWORD_PTR)i;
-    if (App.LoopFlag)
-        PlaybackState.LastChunk = 0;
     waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
-    waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
+    if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) == MMSYSERR_NOERROR)
+        NoteWritten(i, from);
     WrapPass();
 }
 
@@ -283,6 +320,7 @@ void OnBufferDone(WAVEHDR *header)
 {
     int i;
     int marked;
+    LONG from;
     DWORD n;
 
     if (PlaybackState.Stopping || !header || !IsCurrentNotice(header))
@@ -290,8 +328,7 @@ void OnBufferDone(WAVEHDR *header)
     i = LOWORD(header->dwUser);
     marked = HIWORD(header->dwUser) != 0;
 
-    if (App.LoopFlag)
-        PlaybackState.LastChunk = 0;
+    from = ReadOffset();
     n = TakeChunk();
     PlaybackState.LoadedBytes[i] = n;
     if (!PlaybackState.OutputDevice)
@@ -308,7 +345,7 @@ void OnBufferDone(WAVEHDR *header)
     }
 
     if (!marked && n > 0)
-        Requeue(i, header, n);
+        Requeue(i, header, from, n);
     else if (marked)
     {
         ReclaimHeaders();
@@ -367,6 +404,7 @@ void SeekPlayback(LONG position)
         return;
     PlaybackState.CursorSkip = 1;
     waveOutReset(PlaybackState.OutputDevice);
+    RestartDeviceCount(position);
     for (i = 0; i < 2; i++)
         PlaybackState.WaveHeaders[i]->dwUser &= ~(DWORD_PTR)LastBufferMark;
     PlaybackState.LastChunk = 0;
@@ -384,4 +422,37 @@ void SeekPlayback(LONG position)
             PostMessageA(App.MainWindow, MM_WOM_DONE, (WPARAM)PlaybackState.OutputDevice, (LPARAM)header);
         }
     }
+}
+
+/* The data offset of the sound the device is playing, in whole blocks:
+   its count of bytes played falls in the stretch of one written buffer.
+   Where two stretches meet it counts as the end of the earlier one, so
+   that the end of a pass stays its end. -1 while stopped or when the
+   device does not tell. */
+LONG PlayedOffset(void)
+{
+    MMTIME time = {};
+    DWORD align = WaveDocument.blockalign > 0 ? (DWORD)WaveDocument.blockalign : 1;
+    DWORD into, best = 0;
+    LONG offset = -1;
+    int i;
+
+    if (!PlaybackState.Playing || !PlaybackState.OutputDevice)
+        return -1;
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(PlaybackState.OutputDevice, &time, sizeof(time)) != MMSYSERR_NOERROR
+            || time.wType != TIME_BYTES)
+        return -1;
+    for (i = 0; i < 2; i++)
+    {
+        into = time.u.cb - PlaybackState.DeviceStart[i];
+        if (into > PlaybackState.DeviceEnd[i] - PlaybackState.DeviceStart[i])
+            continue;
+        if (offset < 0 || into > best)
+        {
+            best = into;
+            offset = PlaybackState.ChunkStart[i] + (LONG)(into - into % align);
+        }
+    }
+    return offset;
 }

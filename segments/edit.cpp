@@ -51,6 +51,16 @@ static void ComposeName(char *out, const char *name, const char *suffix)
     snprintf(out, NAME_CHARS, "%.*s%s", length, name, suffix);
 }
 
+/* The halves of an erased row stay erased: a suffix would bring the
+   audio back at the next save. */
+static void HalfName(char *out, const char *name, const char *suffix)
+{
+    if (IsErased(name))
+        lstrcpynA(out, name, NAME_CHARS);
+    else
+        ComposeName(out, name, suffix);
+}
+
 static void InsertRow(int row, const char *name, const char *start,
                       const char *end, const char *time)
 {
@@ -97,15 +107,18 @@ void DivideSegment(double fraction)
     e = ParseSeconds(endText);
 
     snprintf(cutText, sizeof(cutText), "%.5f", (e - s) * fraction + s);
-    ComposeName(part, name, "-1");
+    HalfName(part, name, "-1");
     snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * fraction);
     InsertRow(k, part, startText, cutText, timeText);
 
-    ComposeName(part, name, "-2");
+    HalfName(part, name, "-2");
     snprintf(timeText, sizeof(timeText), "%.5f", (e - s) * (1.0 - fraction));
     InsertRow(k + 1, part, cutText, endText, timeText);
 
     SendMessageA(App.SegmentList, LVM_DELETEITEM, (WPARAM)(k + 2), 0);
+    /* The rows have moved, so the index last handled may name the "-2"
+       row by chance; its range is to be taken all the same. */
+    Segments.LastHandledRow = -1;
     SelectRow(k + 1);
     SetFocus(App.SegmentList);
 
@@ -115,16 +128,20 @@ void DivideSegment(double fraction)
     EnableCommand(IDM_ERASE, 1);
 }
 
-/* BytesLeft counts from the read position to the segment end, so the part
-   already behind it is where to cut. An empty range has no such part: it
-   is halved like a fresh selection. */
+/* The cut goes where the user is listening. While playing the device
+   tells that place; the read position runs up to two buffers ahead of it.
+   Otherwise BytesLeft counts from the play position to the segment end,
+   so the part before it is where to cut. An empty range has no such part:
+   it is halved like a fresh selection. */
 void DivideAtPlayPosition(void)
 {
+    LONG heard = PlayedOffset();        /* before a stop for the edit */
     int paused = PauseForEdit();
     LONG span = PlaybackState.SegmentEnd - PlaybackState.SegmentStart;
-    DWORD done = (DWORD)span - WaveDocument.BytesLeft;
+    double done = heard >= 0 ? (double)(heard - PlaybackState.SegmentStart)
+                             : (double)((DWORD)span - WaveDocument.BytesLeft);
 
-    DivideSegment(span != 0 ? (double)done / (double)span : 0.0);
+    DivideSegment(span != 0 ? done / (double)span : 0.0);
     SetFocus(App.SegmentList);
     ResumeAfterEdit(paused);
 }

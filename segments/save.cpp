@@ -127,6 +127,10 @@ void SaveSegments(void)
         Sleep(ROW_PAUSE);
     }
 
+    /* The writer counted BytesLeft down for its own copies; the play
+       position goes back to where Play would begin, as after a selection. */
+    WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.PlayStart);
+
     ReleaseDC(App.WaveView, dc);
     Sleep(ROW_PAUSE);
     InvalidateRect(App.WaveView, NULL, TRUE);

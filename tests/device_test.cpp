@@ -121,6 +121,24 @@ TEST_F(Device, LoopingPlaysPassAfterPassUntilStop)
     EXPECT_TRUE(Boxes().empty());
 }
 
+/* The cut lands on what the device has played: no earlier than every
+   buffer it has given back, and short of what has been read ahead; the
+   times' five decimals may round either bound by one block. */
+TEST_F(Device, DivideWhilePlayingCutsBetweenWhatWasPlayedAndTheReadPosition)
+{
+    Load(2000000);
+    SendCommand(IDM_PLAY);
+    ASSERT_TRUE(WaitFor(TwoReturns));
+    LONG played = Returns * (LONG)PlaybackState.BytesPerBuffer;
+    LONG read = PlaybackState.SegmentEnd - (LONG)WaveDocument.BytesLeft;
+
+    SendCommand(IDM_DIVIDE);
+    LONG cut = TextToOffset(RowText(1, COL_START).c_str());
+    EXPECT_GE(cut, played - 4);
+    EXPECT_LT(cut, read - 4);
+    SendCommand(IDM_STOP);
+}
+
 TEST_F(Device, ExitWhilePlayingReleasesEverythingAndQuitsWithZero)
 {
     Load(400000);

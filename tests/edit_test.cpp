@@ -58,11 +58,17 @@ TEST_F(Edit, DivideSplitsSelectedRowAtFraction)
         { "no value halves", TakeRows, 1, NAN,
           { TakeRows[0], { "take-1", "1.00000", "2.00000", "1.00000" },
             { "take-2", "2.00000", "3.00000", "1.00000" } }, 2, 16000, 24000 },
+        { "erased row 0 with no selection", { { "NUL", "0.00000", "1.00000", "1.00000" }, TakeRows[1] },
+          -1, 0.5, { { "NUL", "0.00000", "0.50000", "0.50000" }, { "NUL", "0.50000", "1.00000", "0.50000" },
+                     TakeRows[1] }, 1, 4000, 8000 },
     };
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.what);
-        SetRows(c.before, c.selected);
+        /* no selection is what a Ctrl+click leaves after row 1 was chosen */
+        SetRows(c.before, c.selected < 0 ? 1 : c.selected);
+        if (c.selected < 0)
+            ClearSelection();
         DivideSegment(c.fraction);
         EXPECT_EQ(c.after, AllRows());
         EXPECT_EQ(c.selectedAfter, FirstSelectedRow());
@@ -335,14 +341,14 @@ static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int li
               Bytes(FakeWave.Received.begin() + heard, FakeWave.Received.begin() + heard + 16));
 }
 
-/* While playing, the read position runs up to two buffers ahead of the
-   sound, and the cut goes there. */
+/* While playing, the cut goes where the device says it is playing, not
+   to the read position up to two buffers ahead of it. */
 TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
 {
     App.PlatformVersion = 0x500;
     SendCommand(IDM_PLAY);
     ASSERT_TRUE(PlaybackState.Playing);
-    LONG readPosition = (LONG)(24000 - WaveDocument.BytesLeft);
+    LONG heardPosition = FakeWave.Played = 5000;
     size_t calls = FakeWave.Calls.size();
     size_t heard = FakeWave.Received.size();
 
@@ -355,9 +361,9 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     /* the rows passing through while the list is rebuilt are not sought:
        one jump, to the second half */
     EXPECT_EQ(1, CallsSince(calls, "reset"));
-    EXPECT_EQ(readPosition, TextToOffset(RowText(1, COL_START).c_str()));
-    EXPECT_EQ(readPosition, PlaybackState.SegmentStart);
-    ExpectHeardFrom(Data, heard, readPosition, __LINE__);
+    EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
+    EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
+    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
     ExpectCommands({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
                      { IDM_RENAME, true } }, __LINE__);
 
@@ -371,7 +377,7 @@ TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
     App.PlatformVersion = 0x400;
     SendCommand(IDM_PLAY);
     ASSERT_TRUE(PlaybackState.Playing);
-    LONG readPosition = (LONG)(24000 - WaveDocument.BytesLeft);
+    LONG heardPosition = FakeWave.Played = 3000;      /* taken before the stop */
     size_t calls = FakeWave.Calls.size();
     size_t heard = FakeWave.Received.size();
 
@@ -381,9 +387,9 @@ TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(1, CallsSince(calls, "close"));
     EXPECT_EQ(1, CallsSince(calls, "open"));
-    EXPECT_EQ(readPosition, TextToOffset(RowText(1, COL_START).c_str()));
-    EXPECT_EQ(readPosition, PlaybackState.PlayStart);
-    ExpectHeardFrom(Data, heard, readPosition, __LINE__);
+    EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
+    EXPECT_EQ(heardPosition, PlaybackState.PlayStart);
+    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
     EXPECT_EQ(App.SegmentList, GetFocus());
     SendCommand(IDM_STOP);
 }
@@ -409,4 +415,44 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
     EXPECT_EQ(24000, PlaybackState.SegmentEnd);
     ExpectHeardFrom(Data, heard, 0, __LINE__);
     SendCommand(IDM_STOP);
+}
+
+/* The device's count of bytes played, turned back into a place in the
+   segment: past a pressed play start, wraps and seeks. */
+TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
+{
+    struct { const char *what; LONG playStart; int returned; LONG seek; DWORD played; LONG cut; } cases[] = {
+        { "first pass", 0, 0, -1, 5000, 5000 },
+        { "first pass from a pressed point", 4000, 0, -1, 3000, 7000 },
+        { "after a wrap", 0, 2, -1, 25000, 1000 },
+        { "exactly at a pass end", 0, 2, -1, 24000, 24000 },
+        { "just after a pass end", 0, 2, -1, 24001, 1 },
+        { "after a seek", 0, 1, 8000, 2000, 10000 },
+        { "no position from the device: the read position", 0, 0, -1, MAXDWORD, 16384 },
+    };
+    App.PlatformVersion = 0x500;
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        SetRows({ { "voice", "0.00000", "3.00000", "3.00000" } }, 0);
+        PlaybackState.PlayStart = c.playStart;
+        SendCommand(IDM_PLAY);
+        for (int i = 0; i < c.returned && FakeWaveComplete(); i++)
+            PumpMessages();
+        if (c.seek >= 0)
+            SeekPlayback(c.seek);
+        PumpMessages();
+        FakeWave.Played = c.played;
+        FakeWave.PositionResult = c.played == MAXDWORD ? MMSYSERR_NOTSUPPORTED : MMSYSERR_NOERROR;
+        size_t heard = FakeWave.Received.size();
+
+        SendCommand(IDM_DIVIDE);
+        PumpMessages();
+        LONG cut = TextToOffset(RowText(1, COL_START).c_str());
+        EXPECT_NEAR(c.cut, cut, 1) << "within one block";
+        EXPECT_EQ(cut, PlaybackState.SegmentStart);
+        if (cut <= 24000 - 16)
+            ExpectHeardFrom(Data, heard, cut, __LINE__);
+        SendCommand(IDM_STOP);
+    }
 }

@@ -275,29 +275,57 @@ TEST_F(Playback, PlayStartsAtThePressedPositionAndLaterPassesAtTheSegmentStart)
     ExpectBytes(LoopStream(Data, 1000, 0, 3000, 2000 + 4 * 3000), FakeWave.Received, __LINE__);
 }
 
-/* Over many passes of a segment that does not divide into buffers, the
-   device hears the segment repeated exactly, and a buffer is marked just
-   when its chunk ends a pass. */
+/* Passes that do not divide into buffers, and passes that end exactly
+   on a buffer's end (a segment of two buffers, a first pass of one). The
+   device hears the segment repeated exactly, a buffer is marked just when
+   its chunk ends a pass, the cursor stands at the start of the buffer now
+   playing, and Loop switched off at once ends the sound with the pass. */
 TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
 {
-    const size_t start = 5000, end = 25000;
-    Load(30000);
-    SplitRows("0.62500", "3.12500");
-    SelectOnly(1);
-    ASSERT_EQ((LONG)start, PlaybackState.SegmentStart);
-    ASSERT_EQ((LONG)end, PlaybackState.SegmentEnd);
-    Play();
-    Complete(40);
-
-    ExpectBytes(LoopStream(Data, start, start, end, FakeWave.Received.size()), FakeWave.Received,
-                __LINE__);
-    EXPECT_GT(FakeWave.Received.size(), 10 * (end - start));
-    size_t at = 0;
-    for (const Queued &q : WritesFrom(0))
-    {
-        at += q.Length;
-        EXPECT_EQ(at % (end - start) == 0, q.Marked) << "write ending at " << at;
-    }
+    const struct { size_t Bytes, Start, End, First; } cases[] = {
+        { 30000, 5000, 25000, 5000 }, { 2 * Unit, 0, 2 * Unit, 0 }, { 20000, 0, 20000, 20000 - Unit },
+    };
+    for (const auto &c : cases)
+        for (int loopOff = 0; loopOff <= 1; loopOff++)
+        {
+            SCOPED_TRACE(testing::Message() << c.End - c.Start << " from " << c.First << " " << loopOff);
+            Load(c.Bytes);
+            if (c.Start > 0)
+            {
+                SplitRows("0.62500", "3.12500");
+                SelectOnly(1);
+            }
+            PlaybackState.PlayStart = (LONG)c.First;
+            size_t from = FakeWave.Calls.size(), heard = FakeWave.Received.size();
+            size_t span = c.End - c.Start, first = c.End - c.First, played = 0;
+            SetLoop(1);
+            Play();
+            SetLoop(!loopOff);
+            for (int i = 0; i < 40 && FakeWave.IsOpen; i++)
+            {
+                played += FakeWave.Queue.front()->dwBufferLength;
+                Complete();
+                size_t playing = played < first ? c.First + played : c.Start + (played - first) % span;
+                if (FakeWave.IsOpen)
+                    ASSERT_EQ((LONG)(c.End - playing) / PlaybackState.BlocksPerColumn, PlaybackState.CursorColumn);
+            }
+            if (loopOff)
+            {
+                EXPECT_EQ(first, played);
+                ExpectIdle(__LINE__);
+                continue;
+            }
+            std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+            ExpectBytes(LoopStream(Data, c.First, c.Start, c.End, after.size()), after, __LINE__);
+            EXPECT_GT(after.size(), 10 * span);
+            size_t at = 0;
+            for (const Queued &q : WritesFrom(from))
+            {
+                at += q.Length;
+                EXPECT_EQ(at >= first && (at - first) % span == 0, q.Marked) << "write ending at " << at;
+            }
+            SendCommand(IDM_STOP);
+        }
 }
 
 TEST_F(Playback, LoopSwitchedOffEndsThePlaybackAtTheNextPassEnd)
@@ -489,6 +517,23 @@ TEST_F(Playback, EditsBelowVersionFiveRestartWithoutTheStaleNotifications)
         ExpectPlayingControls(__LINE__);
     }
     EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
+}
+
+/* Play asked for again while playing starts over from the play start,
+   with the running playback's buffers and device given back first. */
+TEST_F(Playback, StartWhilePlayingStartsOverWithoutLosingBuffers)
+{
+    Load(40000);
+    Play();
+    Complete(1);
+    size_t heard = FakeWave.Received.size();
+
+    StartPlayback();
+    EXPECT_EQ(GlobalBefore + 2, FakeMemory.LiveGlobal.size());
+    std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
+    ExpectBytes(Slice(Data, 0, 2 * Unit), after, __LINE__);
+    SendCommand(IDM_STOP);
+    ExpectIdle(__LINE__);
 }
 
 TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnly)

@@ -243,6 +243,16 @@ TEST_F(Save, ControlsAfterSavingFollowSelection)
     }
 }
 
+/* Divide right after a save halves the selected row: the writer's
+   countdown is not taken for the play position. */
+TEST_F(Save, DivideRightAfterSavingHalvesTheSelectedRow)
+{
+    SendCommand(IDM_DIVIDE);
+    SendCommand(IDM_SAVE);
+    SendCommand(IDM_DIVIDE);
+    EXPECT_EQ("3.00000", RowText(2, COL_START));
+}
+
 /* An output that would land on the open source is refused; Windows names
    are the same file in any case. */
 TEST_F(Save, OutputNamedLikeSourceIsRefusedAndSourceKept)

@@ -46,6 +46,7 @@ bool FakeWaveComplete(void)
         return false;
     WAVEHDR *header = FakeWave.Queue.front();
     FakeWave.Queue.pop_front();
+    FakeWave.Played += header->dwBufferLength;
     GiveBack(header);
     return true;
 }
@@ -74,6 +75,7 @@ static MMRESULT WINAPI FakeOpen(LPHWAVEOUT device, UINT id, LPCWAVEFORMATEX form
     {
         *device = FAKE_DEVICE;
         FakeWave.IsOpen = true;
+        FakeWave.Played = 0;
         FakeWave.CallbackWindow = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW ? (HWND)callback : NULL;
     }
     return result;
@@ -136,6 +138,7 @@ static MMRESULT WINAPI FakeReset(HWAVEOUT device)
         GiveBack(FakeWave.Queue.front());
         FakeWave.Queue.pop_front();
     }
+    FakeWave.Played = 0;
     return Record("reset", NULL, 0, MMSYSERR_NOERROR);
 }
 
@@ -155,6 +158,19 @@ static MMRESULT WINAPI FakeClose(HWAVEOUT device)
     return Record("close", NULL, 0, MMSYSERR_NOERROR);
 }
 
+static MMRESULT WINAPI FakeGetPosition(HWAVEOUT device, LPMMTIME time, UINT size)
+{
+    typedef MMRESULT (WINAPI *POSCALL)(HWAVEOUT, LPMMTIME, UINT);
+    if (!FakeWave.Enabled)
+        return ((POSCALL)RealWinmm("waveOutGetPosition"))(device, time, size);
+
+    if (FakeWave.PositionResult != MMSYSERR_NOERROR)
+        return FakeWave.PositionResult;
+    time->wType = TIME_BYTES;
+    time->u.cb = FakeWave.Played;
+    return MMSYSERR_NOERROR;
+}
+
 /* The program calls winmm through these import pointers. */
 void *FakeImpOpen      __asm__("__imp__waveOutOpen@24")            = (void *)FakeOpen;
 void *FakeImpPrepare   __asm__("__imp__waveOutPrepareHeader@12")   = (void *)FakePrepare;
@@ -162,5 +178,6 @@ void *FakeImpUnprepare __asm__("__imp__waveOutUnprepareHeader@12") = (void *)Fak
 void *FakeImpWrite     __asm__("__imp__waveOutWrite@12")           = (void *)FakeWrite;
 void *FakeImpReset     __asm__("__imp__waveOutReset@4")            = (void *)FakeReset;
 void *FakeImpClose     __asm__("__imp__waveOutClose@4")            = (void *)FakeClose;
+void *FakeImpPosition  __asm__("__imp__waveOutGetPosition@12")     = (void *)FakeGetPosition;
 
 }

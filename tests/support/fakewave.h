@@ -1,6 +1,6 @@
 /* A wave-output device under the test's control. The program's calls to
    waveOutOpen, waveOutPrepareHeader, waveOutWrite, waveOutUnprepareHeader,
-   waveOutReset and waveOutClose reach this double through the import
+   waveOutReset, waveOutClose and waveOutGetPosition reach this double through the import
    table; with Enabled false every call goes on to the real winmm. */
 #ifndef PELNOR_TEST_FAKEWAVE_H
 #define PELNOR_TEST_FAKEWAVE_H
@@ -36,6 +36,9 @@ struct FAKEWAVEOUT
     bool                      IsOpen;
     int                       ClosedWhileQueued;
     int                       Prepares, Writes;
+    DWORD                     Played;         /* position in bytes since the open or last reset:
+                                                 completions add to it, a test may set it */
+    MMRESULT                  PositionResult; /* answer of waveOutGetPosition */
 };
 
 extern FAKEWAVEOUT FakeWave;
