@@ -162,6 +162,30 @@ TEST_F(View, LoadPaintsTheWholeFile)
     EXPECT_EQ((LONG)Data.size(), PlaybackState.SegmentEnd);
 }
 
+/* The client sizes a user reaches by maximising, shrinking and restoring. */
+void ResizeClient(int width, int height)
+{
+    RECT r = { 0, 0, width, height };
+    AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, TRUE);
+    SetWindowPos(App.MainWindow, NULL, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages();
+}
+
+TEST_F(View, EveryResizeShowsTheWholeDrawing)
+{
+    Load(2);
+    PumpMessages();
+    const struct { int w, h; } sizes[] = { { 1300, 700 }, { 1000, 500 }, { 300, 110 }, { 1000, 500 }, { 1100, 520 } };
+    for (const auto &s : sizes)
+    {
+        SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
+        ResizeClient(s.w, s.h);
+        if (H() > 0)
+            EXPECT_TRUE(Shown() == Drawing()) << "the view differs from the segment's drawing";
+    }
+}
+
 TEST_F(View, EverySelectionChangeRepaints)
 {
     Load(4);
