@@ -249,6 +249,26 @@ TEST_F(View, SourceThatCannotBeOpenedIsReportedOnEveryPaintAndLeavesTheViewWhite
     }
 }
 
+/* A file refused at the repair question is never drawn, not even while the
+   question is up, and the previous file's drawing and commands go. */
+TEST_F(View, FileRefusedAtTheRepairQuestionLeavesTheViewWhiteAndPlayOff)
+{
+    Load(2);
+    PumpMessages();
+    Bytes broken = PcmWav(1, 8000, 8, Bytes(16000, 0xF0));
+    std::fill(broken.begin() + 4, broken.begin() + 8, 0);
+    WriteBytes(Path, broken);
+    ClearBoxes();
+    QueueBoxAnswer(IDNO);
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    PumpMessages();
+    PressKey('P');
+    EXPECT_EQ(std::vector<std::string>{ "WAVEファイルが壊れています。\n修復を試みますか？" }, BoxTexts());
+    EXPECT_TRUE(AllWhite(Shown()));
+    for (int id : { IDM_PLAY, IDM_DIVIDE })
+        EXPECT_FALSE(MenuEnabled(id) || ButtonEnabled(id)) << id;
+}
+
 TEST_F(View, NoDocumentLeavesTheViewWhite)
 {
     Spoil();
