@@ -182,7 +182,9 @@ TEST_F(View, EveryResizeShowsTheWholeDrawing)
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
         ResizeClient(s.w, s.h);
         if (H() > 0)
+        {
             EXPECT_TRUE(Shown() == Drawing()) << "the view differs from the segment's drawing";
+        }
     }
 }
 

@@ -49,13 +49,15 @@ static void OnPaint(HWND hwnd)
 {
     PAINTSTRUCT ps;
     HCURSOR previous = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-    HDC dc = BeginPaint(hwnd, &ps);
+    HDC dc;
+
+    ForgetPlayCursor();
+    dc = BeginPaint(hwnd, &ps);
 
     if (RowCount() > 0 && WaveDocument.DocumentPath[0] && !WaveDocument.ReadHandle)
         OpenWaveFile();
     if (DocumentShown())
         dispwave(dc);
-    ForgetPlayCursor(dc);
     EndPaint(hwnd, &ps);
     SetCursor(previous);
 }
