@@ -98,6 +98,7 @@ static void OnSize(HWND hwnd, int w, int h)
     int column = Scaled(9, w, 0);
     int columnWidth = Scaled(1, w, 0);
     int room = w - 20;
+    HWND view;
 
     App.ClientWidth = w;
     MoveChild(hwnd, IDC_SEGMENTLIST, 0, 0, Scaled(9, w, -2), Scaled(8, h, 0));
@@ -115,6 +116,12 @@ static void OnSize(HWND hwnd, int w, int h)
     PlaybackState.WaveViewWidth  = room > 1024 ? 1024 : room > 512 ? 512 : 256;
     MoveChild(hwnd, IDC_WAVEVIEW, 10, PlaybackState.WaveViewTop,
               PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight);
+    /* The move keeps the view's old pixels where they were valid, but the
+       main window's background erase paints over them, and the drawing
+       depends on the view's size anyway: the whole view is drawn again. */
+    view = GetDlgItem(hwnd, IDC_WAVEVIEW);
+    if (view)
+        InvalidateRect(view, NULL, TRUE);
 }
 
 /* The list takes the keyboard; should it be missing, the main window keeps

@@ -38,21 +38,17 @@ static void InvertBand(HDC dc, LONG x, LONG width)
     PatBlt(dc, x, 0, width, PlaybackState.WaveViewHeight, DSTINVERT);
 }
 
-/* Removes the mark of the previous call, if one is on the screen. */
-static void EraseLastMark(HDC dc)
-{
-    LONG column = PlaybackState.CursorColumn;
-
-    if (PlaybackState.CursorWidth > 0 && column >= 1 && column <= PlaybackState.WaveViewWidth)
-        InvertBand(dc, PlaybackState.WaveViewWidth - column, PlaybackState.CursorWidth);
-}
-
+/* One bar (or one mark while stopped) is ever on the screen: the band
+   inverted last is inverted back where it was drawn, whatever the bar's
+   width and however far it moves, then the new one is drawn. A press
+   while stopped (erase set) and playback treat the previous mark alike. */
 void DrawPlayCursor(int erase)
 {
     LONG perColumn;
-    LONG c, w, d;
+    LONG c, w;
     HDC dc;
 
+    (void)erase;
     if (PlaybackState.CursorSkip != 0)
     {
         PlaybackState.CursorSkip--;
@@ -64,16 +60,14 @@ void DrawPlayCursor(int erase)
     if (c != PlaybackState.CursorColumn)
     {
         dc = GetDC(App.WaveView);
-        if (erase)
-            EraseLastMark(dc);
-        if (PlaybackState.CursorColumn == 0)
-            PlaybackState.CursorColumn = PlaybackState.WaveViewWidth + 1;
+        if (PlaybackState.CursorWidth > 0)
+            InvertBand(dc, PlaybackState.CursorLeft, PlaybackState.CursorWidth);
         w = BarWidth(perColumn);
-        d = PlaybackState.Playing ? PlaybackState.CursorColumn - c : 0;
-        InvertBand(dc, PlaybackState.WaveViewWidth - c - d, w + d);
+        PlaybackState.CursorLeft = PlaybackState.WaveViewWidth - c;
+        PlaybackState.CursorWidth = w;
+        InvertBand(dc, PlaybackState.CursorLeft, w);
         ReleaseDC(App.WaveView, dc);
         PlaybackState.CursorColumn = c;
-        PlaybackState.CursorWidth = w;
     }
 
     if (PlaybackState.RemainingBlocks > 0)
@@ -85,18 +79,18 @@ void DrawPlayCursor(int erase)
         PlaybackState.RemainingBlocks = 0;
 }
 
-/* A painting of the view wipes the mark where it paints: a later press
-   must not invert that place again. */
-void ForgetPlayCursor(HDC paint)
+/* A painting of the view wipes the bar: the band is made part of every
+   painting, so that it is always wiped whole and never inverted again. */
+void ForgetPlayCursor(void)
 {
     RECT band;
 
     if (PlaybackState.CursorWidth <= 0)
         return;
-    band.left = PlaybackState.WaveViewWidth - PlaybackState.CursorColumn;
+    band.left = PlaybackState.CursorLeft;
     band.top = 0;
     band.right = band.left + PlaybackState.CursorWidth;
     band.bottom = PlaybackState.WaveViewHeight;
-    if (RectVisible(paint, &band))
-        PlaybackState.CursorWidth = 0;
+    InvalidateRect(App.WaveView, &band, TRUE);
+    PlaybackState.CursorWidth = 0;
 }

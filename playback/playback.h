@@ -33,7 +33,8 @@ struct PLAYBACKSTATE
     LONG        BlocksPerColumn;
     LONG        RemainingBlocks;
     LONG        CursorColumn;
-    LONG        CursorWidth;          /* width of the mark last drawn there; 0: none */
+    LONG        CursorLeft;           /* the band inverted on the screen: x, */
+    LONG        CursorWidth;          /* and width; 0: none */
     int         Stopping;
     int         CursorSkip;
     int         LastChunk;
@@ -64,6 +65,6 @@ LONG PlayedOffset(void);
 
 /* cursor */
 void DrawPlayCursor(int erase);
-void ForgetPlayCursor(HDC paint);
+void ForgetPlayCursor(void);
 
 #endif

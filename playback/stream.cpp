@@ -387,7 +387,6 @@ void EndPlayback(void)
 void ResetPlayCursor(void)
 {
     PlaybackState.CursorColumn = PlaybackState.WaveViewWidth + 1;
-    PlaybackState.CursorWidth = 0;
 }
 
 /* The queued sound is thrown away, so no buffer holds the range end any

@@ -85,6 +85,16 @@ void InitSegmentColumns(HWND list)
     InsertColumn(list, 3, "time",  LVCFMT_RIGHT, 14 * a);
 }
 
+/* After a failed open nothing is loaded: the commands are those of start-up. */
+static void CloseDocumentCommands(void)
+{
+    static const int ids[] = { IDM_PLAY, IDM_SAVE, IDM_DIVIDE, IDM_JOIN, IDM_ERASE };
+
+    for (int id : ids)
+        EnableCommand(id, 0);
+    EnableMenuItem(App.Menu, IDM_RENAME, MF_BYCOMMAND | MF_GRAYED);
+}
+
 void LoadDocument(HWND window, const char *path, const char *title)
 {
     LVITEMA item = {};
@@ -97,7 +107,10 @@ void LoadDocument(HWND window, const char *path, const char *title)
     InvalidateRect(App.WaveView, NULL, TRUE);
 
     if (!OpenWaveFile())
+    {
+        CloseDocumentCommands();
         return;
+    }
 
     PlaybackState.SegmentStart = 0;
     PlaybackState.PlayStart    = 0;

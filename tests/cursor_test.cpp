@@ -27,10 +27,10 @@ ColumnList Span(int a, int b)
     return out;
 }
 
-ColumnList operator+(ColumnList a, const ColumnList &b)
+void PressAt(int x)
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    SendMessageA(App.WaveView, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
+    PumpMessages();
 }
 
 class Cursor : public AppTest
@@ -141,7 +141,38 @@ TEST_F(Cursor, RepaintRemovesTheBarAndTheNextMoveDrawsOnTheFreshGraph)
 
     ASSERT_TRUE(FakeWaveComplete());
     PumpMessages();
-    EXPECT_EQ(Span(0, 2 * BufferColumns), Inverted());
+    EXPECT_EQ(Span(BufferColumns, 2 * BufferColumns), Inverted());
+    SendCommand(IDM_STOP);
+}
+
+/* However far the cursor moves, only its bar is inverted, also after the
+   playback has stopped. */
+TEST_F(Cursor, MovesOfAnyLengthLeaveOnlyTheBar)
+{
+    for (int move : { 100, 128, 150, 7 })
+    {
+        SCOPED_TRACE(move);
+        InvalidateRect(App.WaveView, NULL, TRUE);
+        UpdateWindow(App.WaveView);
+        Playing(Columns * PerColumn);
+        PlaybackState.BytesPerBuffer = move * PerColumn * 4;
+        for (int x = 0; x < Columns; x += move)
+        {
+            DrawPlayCursor(0);
+            EXPECT_EQ(Span(x, std::min(x + BufferColumns, Columns)), Inverted()) << x;
+        }
+        PlaybackState.Playing = 0;
+    }
+}
+
+TEST_F(Cursor, PlayFromAPressedPointShowsOnlyTheBarThere)
+{
+    PressAt(300);
+    ColumnList mark = Inverted();
+    ASSERT_EQ(1u, mark.size());
+    SendCommand(IDM_PLAY);
+    PumpMessages();
+    EXPECT_EQ(Span(mark[0], mark[0] + BufferColumns), Inverted());
     SendCommand(IDM_STOP);
 }
 
@@ -159,12 +190,6 @@ TEST_F(Cursor, PressWhileStoppedLeavesOneOnePixelMark)
         ASSERT_EQ(1u, marks.size());
         EXPECT_NEAR(x, marks[0], 1);
     }
-}
-
-void PressAt(int x)
-{
-    SendMessageA(App.WaveView, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
-    PumpMessages();
 }
 
 void PlayAndStop(void)
@@ -215,9 +240,9 @@ TEST_F(Cursor, MarkWhileStoppedIsOnePixelWhateverTheRate)
     }
 }
 
-/* A countdown step that would pass 0 leaves 0; the next call draws at the
-   right edge and reloads the whole segment; the one after starts afresh
-   at the segment start. */
+/* A countdown step that would pass 0 leaves 0; the next call puts the bar
+   at the right edge and reloads the whole segment; the one after starts
+   afresh at the segment start. */
 TEST_F(Cursor, CountdownStopsAtZeroThenWrapsToTheSegmentStart)
 {
     Playing(1000);
@@ -230,11 +255,11 @@ TEST_F(Cursor, CountdownStopsAtZeroThenWrapsToTheSegmentStart)
     DrawPlayCursor(0);
     EXPECT_EQ(Columns * PerColumn, PlaybackState.RemainingBlocks);
     EXPECT_EQ(0, PlaybackState.CursorColumn);
-    EXPECT_EQ(Span(Columns - 3, Columns), Inverted());
+    EXPECT_EQ(ColumnList(), Inverted()) << "the bar stands past the right edge";
 
     DrawPlayCursor(0);
     EXPECT_EQ((Columns - BufferColumns) * PerColumn, PlaybackState.RemainingBlocks);
-    EXPECT_EQ(Span(0, BufferColumns) + Span(Columns - 3, Columns), Inverted());
+    EXPECT_EQ(Span(0, BufferColumns), Inverted());
 }
 
 /* Without a painting yet the scale comes from the play range. */

@@ -210,7 +210,7 @@ protected:
 };
 
 struct Format { int bits, channels; };
-const Format Formats[] = { { 8, 1 }, { 8, 2 }, { 16, 1 }, { 16, 2 } };
+const Format Formats[] = { { 8, 1 }, { 8, 2 }, { 16, 1 }, { 16, 2 }, { 8, 3 }, { 16, 3 } };
 
 TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
 {
@@ -225,6 +225,23 @@ TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
             Canvas canvas(256, 64);
             dispwave(canvas.Dc);
             ExpectPicture(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+        }
+}
+
+/* Columns are scanned where they lie in the file's read buffer; with small
+   buffers every column runs over buffer ends, some of them inside a sample. */
+TEST_F(Drawing, ColumnsOverReadBufferEndsAreDrawnWhole)
+{
+    for (LONG size : { 1001L, 4096L })
+        for (const Format &f : { Format{ 16, 2 }, Format{ 8, 1 } })
+        {
+            SCOPED_TRACE(testing::Message() << size << "-byte buffer, " << f.bits << " bits");
+            Signal sig = Varied(f.bits, f.channels, 512 * 23 + 6);
+            Load(sig, 512, 64);
+            ASSERT_EQ(0u, mmioSetBuffer(WaveDocument.ReadHandle, NULL, size, 0));
+            Canvas canvas(512, 64);
+            dispwave(canvas.Dc);
+            ExpectPicture(Expected(sig, Waveform, 512, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
         }
 }
 

@@ -162,6 +162,32 @@ TEST_F(View, LoadPaintsTheWholeFile)
     EXPECT_EQ((LONG)Data.size(), PlaybackState.SegmentEnd);
 }
 
+/* The client sizes a user reaches by maximising, shrinking and restoring. */
+void ResizeClient(int width, int height)
+{
+    RECT r = { 0, 0, width, height };
+    AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, TRUE);
+    SetWindowPos(App.MainWindow, NULL, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages();
+}
+
+TEST_F(View, EveryResizeShowsTheWholeDrawing)
+{
+    Load(2);
+    PumpMessages();
+    const struct { int w, h; } sizes[] = { { 1300, 700 }, { 1000, 500 }, { 300, 110 }, { 1000, 500 }, { 1100, 520 } };
+    for (const auto &s : sizes)
+    {
+        SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
+        ResizeClient(s.w, s.h);
+        if (H() > 0)
+        {
+            EXPECT_TRUE(Shown() == Drawing()) << "the view differs from the segment's drawing";
+        }
+    }
+}
+
 TEST_F(View, EverySelectionChangeRepaints)
 {
     Load(4);
@@ -223,6 +249,26 @@ TEST_F(View, SourceThatCannotBeOpenedIsReportedOnEveryPaintAndLeavesTheViewWhite
         EXPECT_TRUE(WaveDocument.ReadHandle == NULL);
         EXPECT_TRUE(AllWhite(Shown()));
     }
+}
+
+/* A file refused at the repair question is never drawn, not even while the
+   question is up, and the previous file's drawing and commands go. */
+TEST_F(View, FileRefusedAtTheRepairQuestionLeavesTheViewWhiteAndPlayOff)
+{
+    Load(2);
+    PumpMessages();
+    Bytes broken = PcmWav(1, 8000, 8, Bytes(16000, 0xF0));
+    std::fill(broken.begin() + 4, broken.begin() + 8, 0);
+    WriteBytes(Path, broken);
+    ClearBoxes();
+    QueueBoxAnswer(IDNO);
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    PumpMessages();
+    PressKey('P');
+    EXPECT_EQ(std::vector<std::string>{ "WAVEファイルが壊れています。\n修復を試みますか？" }, BoxTexts());
+    EXPECT_TRUE(AllWhite(Shown()));
+    for (int id : { IDM_PLAY, IDM_DIVIDE })
+        EXPECT_FALSE(MenuEnabled(id) || ButtonEnabled(id)) << id;
 }
 
 TEST_F(View, NoDocumentLeavesTheViewWhite)

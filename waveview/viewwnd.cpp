@@ -35,17 +35,29 @@ void ShowCursorTimes(LPARAM position)
     ReleaseDC(App.MainWindow, dc);
 }
 
+/* Only a document that passed its checks is drawn. An open runs message
+   loops (the repair question, its warnings) with the file half read: the
+   load has emptied the list by then, and the data size is set only at the
+   end of the checks (a size beyond the limit is refused, hence signed).
+   A load that failed leaves the list empty and the view white. */
+static int DocumentShown(void)
+{
+    return RowCount() > 0 && WaveDocument.ReadHandle && (LONG)WaveDocument.DataSize > 0;
+}
+
 static void OnPaint(HWND hwnd)
 {
     PAINTSTRUCT ps;
     HCURSOR previous = SetCursor(LoadCursorA(NULL, (LPCSTR)IDC_WAIT));
-    HDC dc = BeginPaint(hwnd, &ps);
+    HDC dc;
 
-    if (WaveDocument.DocumentPath[0] && !WaveDocument.ReadHandle)
+    ForgetPlayCursor();
+    dc = BeginPaint(hwnd, &ps);
+
+    if (RowCount() > 0 && WaveDocument.DocumentPath[0] && !WaveDocument.ReadHandle)
         OpenWaveFile();
-    if (WaveDocument.ReadHandle)
+    if (DocumentShown())
         dispwave(dc);
-    ForgetPlayCursor(dc);
     EndPaint(hwnd, &ps);
     SetCursor(previous);
 }
