@@ -239,8 +239,12 @@ int Devices()
 int AnswerOtherBox(int seconds)
 {
     for (int i = 0; i < seconds * 10; ++i) {
-        HWND box = FindWindowA("#32770", nullptr);
-        if (box && IsWindowVisible(box)) {
+        // A message box, not the open dialog (its file-name box) on its way out.
+        HWND box = nullptr;
+        do
+            box = FindWindowExA(nullptr, box, "#32770", nullptr);
+        while (box && (!IsWindowVisible(box) || !GetDlgItem(box, 0xFFFF) || GetDlgItem(box, 0x47C)));
+        if (box) {
             char caption[128] = "", text[512] = "";
             GetWindowTextA(box, caption, sizeof caption);
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
