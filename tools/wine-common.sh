@@ -1,19 +1,25 @@
 # Shared by tools/winerun and tools/xrun (sourced, not run).
 #
-# Every run of the program under test uses a private Wine prefix and a private
-# HOME below the build folder, so the user's ~/.wine and ~/.asoundrc are never
-# touched and several build folders can be used side by side:
+# Every run of the program uses a private Wine prefix below the build folder,
+# so the user's ~/.wine is never touched and several build folders can be used
+# side by side:
 #
-#   $BUILD/wine/home      HOME for Wine: .asoundrc makes ALSA's null PCM the
-#                         default device (one wave-out device, no sound card)
+#   $BUILD/wine/home      private HOME of the runs on the null driver and on a
+#                         private Xvfb: its .asoundrc makes ALSA's null PCM the
+#                         default device (one wave-out device, nothing heard)
 #   $BUILD/wine/null      prefix with the null graphics driver (no X at all)
 #   $BUILD/wine/x11       prefix with the X11 driver, unmanaged windows, for
 #                         runs on a private Xvfb (ended with the Xvfb)
-#   $BUILD/wine/x11-display  the same for runs on the user's $DISPLAY
+#   $BUILD/wine/x11-display  prefix for runs on the user's $DISPLAY: the user's
+#                         own HOME, XDG_RUNTIME_DIR and PULSE_SERVER, Wine's
+#                         usual audio driver choice (PulseAudio/PipeWire, else
+#                         ALSA's default device), windows managed by the
+#                         user's window manager
 #
 # All prefixes: WINEARCH=win32, FontLink from Liberation Sans and System to
-# Noto Sans CJK JP (Japanese text), a regular-weight caption font, audio
-# driver ALSA.
+# Noto Sans CJK JP (Japanese text), a regular-weight caption font, Wine's
+# Marlett font for the title-bar buttons, and Japanese as the UI language
+# when the ja_JP.UTF-8 locale is installed.
 
 PELNOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -24,7 +30,7 @@ fi
 
 # Bumped whenever the prefix set-up below changes: prefixes with another stamp
 # are rebuilt on their next use.
-PELNOR_PREFIX_STAMP=6
+PELNOR_PREFIX_STAMP=7
 
 pelnor_die() {
     echo "${PELNOR_TOOL:-wine}: $*" >&2
@@ -55,6 +61,12 @@ pelnor_wine_env() {
     # No Mono/Gecko installers (they would ask for a download), no menu
     # entries or file associations written for the desktop.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    mkdir -p "$PELNOR_WINE_BASE" || pelnor_die "cannot create $PELNOR_WINE_BASE"
+    pelnor_ui_locale
+    # On the user's display the program plays through the desktop's sound
+    # system as the user's own Wine would: their HOME (~/.asoundrc, the Pulse
+    # cookie), XDG_RUNTIME_DIR (the PulseAudio/PipeWire socket), PULSE_SERVER.
+    [ "$kind" = x11-display ] && return 0
     export HOME=$PELNOR_WINE_BASE/home
     # Keep sound inside ALSA's null device even on a desktop with PulseAudio.
     unset PULSE_SERVER
@@ -74,6 +86,21 @@ EOF
     fi
 }
 
+# pelnor_ui_locale: Wine takes its UI language from LC_MESSAGES. Japanese
+# when the ja_JP.UTF-8 locale is installed (scripts/install-deps generates
+# it): message boxes without a caption of their own then read "エラー" and the
+# open dialog is Japanese, like the rest of the program. LC_CTYPE, from which
+# Wine takes the system locale and its code pages, stays as it is; LC_ALL
+# would override LC_MESSAGES, so its value moves to LANG.
+pelnor_ui_locale() {
+    locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8' || return 0
+    if [ -n "${LC_ALL:-}" ]; then
+        export LANG=$LC_ALL
+        unset LC_ALL
+    fi
+    export LC_MESSAGES=ja_JP.UTF-8
+}
+
 # The caption font: Wine's default (MS Shell Dlg, height -11) at regular
 # weight; bold Noto CJK glyphs show as boxes.
 PELNOR_CAPTION_FONT=\
@@ -91,6 +118,23 @@ pelnor_reg_add() {
         || pelnor_die "reg add $1 /v $3 failed in $WINEPREFIX"
 }
 
+# pelnor_marlett_install: Wine draws the minimise, maximise and close boxes
+# with the Marlett font; without it they read "0 1 r". Debian's fonts-wine
+# puts it in /usr/share/wine/fonts, where this Wine does not look for fonts;
+# a copy in the prefix's Fonts folder is found.
+pelnor_marlett_install() {
+    local font
+    for font in /usr/share/wine/fonts/marlett.ttf /usr/lib/wine/fonts/marlett.ttf \
+                /opt/wine*/share/wine/fonts/marlett.ttf; do
+        if [ -f "$font" ]; then
+            cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" \
+                || pelnor_die "cannot copy $font into $WINEPREFIX"
+            return 0
+        fi
+    done
+    echo "${PELNOR_TOOL:-wine}: marlett.ttf not found (install fonts-wine): title-bar buttons show letters" >&2
+}
+
 # pelnor_prefix_create KIND: (re)creates $WINEPREFIX; caller holds the lock.
 pelnor_prefix_create() {
     local kind=$1
@@ -103,8 +147,17 @@ pelnor_prefix_create() {
     local graphics=null
     case $kind in x11*) graphics=x11 ;; esac
     pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d "$graphics"
-    pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa
-    pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N
+    # Test runs: ALSA only (its default device is the null PCM). The user's
+    # display: no Audio value, so Wine tries PulseAudio (PipeWire's too), then
+    # ALSA's default device. Windows there belong to the window manager;
+    # a private Xvfb has none.
+    local managed=N
+    if [ "$kind" = x11-display ]; then
+        managed=Y
+    else
+        pelnor_reg_add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d alsa
+    fi
+    pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$managed"
     pelnor_reg_add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d Y
     # Japanese glyphs: the UI font (MS Shell Dlg -> Tahoma, absent, -> Liberation
     # Sans) and the System font (controls without WM_SETFONT) link to Noto CJK.
@@ -115,6 +168,7 @@ pelnor_prefix_create() {
     done
     pelnor_reg_add 'HKCU\Control Panel\Desktop\WindowMetrics' \
         /v CaptionFont /t REG_BINARY /d "$PELNOR_CAPTION_FONT"
+    pelnor_marlett_install
     # A crash prints winedbg's backtrace and ends the program instead of
     # waiting in a crash dialog that nobody can answer.
     pelnor_reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
