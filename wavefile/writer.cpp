@@ -165,13 +165,38 @@ static void CutToWritten(HMMIO out, DWORD base, DWORD written)
     mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
 }
 
-/* Ascending rewrites the sizes that changed (and pads an odd data
-   chunk), so even an output left without samples has a valid header. */
-static void FinishOutput(HMMIO out, int failed)
+/* Cuts the file at end when it is longer. Returns 0 when it stays longer. */
+static int CutFileAt(const char *name, LONG end)
 {
-    if ((mmioAscend(out, &OutputDataChunk, 0) || mmioAscend(out, &OutputRiffChunk, 0)) && !failed)
-        ShowWarning(DiskError);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    HANDLE file;
+    int cut;
+
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &info))
+        return 0;
+    if (info.nFileSizeHigh == 0 && info.nFileSizeLow <= (DWORD)end)
+        return 1;
+    file = CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    cut = SetFilePointer(file, end, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
+    return CloseHandle(file) && cut;
+}
+
+/* Ascending rewrites the sizes that changed (and pads an odd data
+   chunk), so even an output left without samples has a valid header.
+   The file then ends where its RIFF chunk ends: bytes written past a cut
+   back to whole blocks, or left from a longer file, are removed. */
+static void FinishOutput(HMMIO out, const char *name, int failed)
+{
+    LONG end = -1;
+    int ascended = !mmioAscend(out, &OutputDataChunk, 0) && !mmioAscend(out, &OutputRiffChunk, 0);
+
+    if (ascended)
+        end = mmioSeek(out, 0, SEEK_CUR);
     mmioClose(out, 0);
+    if ((end == -1 || !CutFileAt(name, end)) && !failed)
+        ShowWarning(DiskError);
 }
 
 void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
@@ -210,7 +235,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     ReleaseFormatBlock();
     if (!AllocPlayBuffers())
     {
-        FinishOutput(out, 1);
+        FinishOutput(out, name, 1);
         return;
     }
 
@@ -225,6 +250,6 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
         ShowWarning(DiskError);
         CutToWritten(out, base, written);
     }
-    FinishOutput(out, failed);
+    FinishOutput(out, name, failed);
     FreePlayBuffers();
 }
