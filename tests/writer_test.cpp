@@ -85,7 +85,10 @@ TEST_F(Writer, OneSecondOf44kStereoHoldsOneSecondOfBytes)
     ExpectCanonicalWav(out, FmtRecord(1, 2, 44100, 16), Slice(samples, 0, 176400), __LINE__);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(0u, WaveDocument.BytesLeft);
-    EXPECT_NE(nullptr, WaveDocument.ReadHandle);
+    ASSERT_NE(nullptr, WaveDocument.ReadHandle);
+    MMIOINFO info = {};
+    ASSERT_EQ(0u, mmioGetInfo(WaveDocument.ReadHandle, &info, 0));
+    EXPECT_EQ(ReadBufferBytes, info.cchBuffer) << "the graph reads through the buffer again";
     ExpectBuffersAndFormatReleased();
 }
 

@@ -199,6 +199,27 @@ static void FinishOutput(HMMIO out, const char *name, int failed)
         ShowWarning(DiskError);
 }
 
+/* In create mode a file that does not exist yet is made new and then
+   opened for writing: the file services' create truncates even a new
+   file, and on Linux file systems (Wine) closing a file truncated that
+   way waits for its data to be flushed. An existing file is replaced. */
+static HMMIO OpenOutput(char *name, int mode)
+{
+    HANDLE made;
+    HMMIO out;
+
+    if (mode != CreateMode)
+        return mmioOpenA(name, NULL, MMIO_READWRITE);
+    made = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (made == INVALID_HANDLE_VALUE)
+        return mmioOpenA(name, NULL, MMIO_CREATE | MMIO_WRITE);
+    CloseHandle(made);
+    out = mmioOpenA(name, NULL, MMIO_WRITE);
+    if (!out)
+        DeleteFileA(name);
+    return out;
+}
+
 void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
 {
     char name[MAX_PATH];
@@ -219,7 +240,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     if (lstrlenA(path) < (int)sizeof(name))
     {
         lstrcpynA(name, path, sizeof(name));
-        out = mmioOpenA(name, NULL, mode == CreateMode ? MMIO_CREATE | MMIO_WRITE : MMIO_READWRITE);
+        out = OpenOutput(name, mode);
     }
     if (!out)
     {
@@ -241,10 +262,18 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
 
     RangeToBytes(startSeconds, endSeconds, &start, &count);
     WaveDocument.BytesLeft = (DWORD)count;
-    if (mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
+    /* The source is read unbuffered while copying, straight into the
+       audio buffer: through the file services' own buffer every byte
+       would be copied once more. */
+    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, 0, 0)
+        || mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
         failed = 1;
     else
         written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failed);
+    /* the graph reads through the buffer again; without it the source is
+       closed, and the next operation that needs it opens it afresh */
+    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, ReadBufferBytes, 0))
+        CloseSourceFile();
     if (failed)
     {
         ShowWarning(DiskError);
