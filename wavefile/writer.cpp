@@ -165,7 +165,8 @@ static void CutToWritten(HMMIO out, DWORD base, DWORD written)
     mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
 }
 
-/* Cuts the file at end when it is longer. Returns 0 when it stays longer. */
+/* Cuts the file at end when it is longer. Returns 0 when it could not be
+   looked at or cut. */
 static int CutFileAt(const char *name, LONG end)
 {
     WIN32_FILE_ATTRIBUTE_DATA info;
