@@ -17,6 +17,7 @@ cmake --build "$build" --target scaling_bench >/dev/null
 command -v sox >/dev/null || { echo "scaling_bench: sox is not installed" >&2; exit 1; }
 folder=$(mktemp -d /tmp/pelnor-scaling.XXXXXX)
 trap 'rm -rf "$folder"' EXIT
+trap 'exit 1' INT TERM
 free=$(df -Pk "$folder" | awk 'NR == 2 { print $4 }')
 [ "$free" -gt 7000000 ] || { echo "scaling_bench: less than 7 GB free in /tmp" >&2; exit 1; }
 cd "$folder"

@@ -1,9 +1,12 @@
 #!/bin/sh
 # Saving against copying, like with like: for 50 MB and 200 MB sources,
 # five rounds each of writer_bench (ten WriteSegment calls covering the
-# whole source) and of cp of the same source, neither followed by a sync,
-# alternating in one run with the page cache warm. Prints every round and
-# the best of each, and the writer's speed as a share of cp's.
+# whole source, into new files) and of cp of the same source into a new
+# file, neither followed by a sync, alternating in one run with the page
+# cache warm; dd with 128 KB reads and writes (the writer's way, where cp
+# copies inside the kernel) runs alongside. Prints every round, the best
+# of each, and the writer's speed as a share of cp's and of dd's. The
+# writer is timed inside its process, cp and dd with their start-up.
 # usage: bench/writer_bench.sh WRITER_BENCH_EXE [RUNNER]
 # RUNNER (default "wine") runs the exe; WINEPREFIX as for the tests.
 set -e

@@ -366,6 +366,13 @@ TEST_F(OpenWave, RealDeviceAcceptsCdFormat)
     EXPECT_EQ(3u, WaveDocument.ChannelCode);
 }
 
+/* Wine's device query ends the process for 48 channels: it is never asked. */
+TEST_F(OpenWave, RealDeviceIsNotAskedAboutManyChannels)
+{
+    FakeWaveReset(false);
+    ExpectRefusal(__LINE__, OpenBytes(WithFmt(FmtRecord(1, 48, 44100, 16))), "チャンネル数が多すぎます。");
+}
+
 static Bytes ZeroSized(const Bytes &file, size_t dataSizeAt)
 {
     Bytes broken = file;
