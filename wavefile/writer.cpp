@@ -203,7 +203,7 @@ static void FinishOutput(HMMIO out, const char *name, int failed)
 /* In create mode a file that does not exist yet is made new and then
    opened for writing: the file services' create truncates even a new
    file, and on Linux file systems (Wine) closing a file truncated that
-   way waits for its data to be flushed. An existing file is replaced. */
+   way first sends its data to the disk. An existing file is replaced. */
 static HMMIO OpenOutput(char *name, int mode)
 {
     HANDLE made;
