@@ -130,6 +130,16 @@ TEST_F(OpenWave, CraftedFilesAreRefusedWithTheirMessage)
         { "block align past 32767", WithFmt(FmtRecord(1, 2, 44100, 16, 0x8000, 176400)),
           "形式チャンクの値が不正です。" },
         { "data over 2 GB", DataClaiming(0x80000000u), "データ チャンクが大きすぎます。" },
+        { "no channels", WithFmt(FmtRecord(1, 0, 44100, 16, 4, 176400)), "形式チャンクの値が不正です。" },
+        { "no bits per sample", WithFmt(FmtRecord(1, 2, 44100, 0, 4, 176400)), "形式チャンクの値が不正です。" },
+        { "sample rate 0", WithFmt(FmtRecord(1, 2, 0, 16, 4, 176400)), "形式チャンクの値が不正です。" },
+        { "block align not the frame", WithFmt(FmtRecord(1, 2, 44100, 16, 3, 132300)),
+          "形式チャンクの値が不正です。" },
+        { "byte rate not rate by block", WithFmt(FmtRecord(1, 2, 44100, 16, 4, 661500000)),
+          "形式チャンクの値が不正です。" },
+        { "byte rate 0xFFFFFFFF", WithFmt(FmtRecord(1, 2, 44100, 16, 4, 0xFFFFFFFF)),
+          "形式チャンクの値が不正です。" },
+        { "9 channels", WithFmt(FmtRecord(1, 9, 44100, 16)), "チャンネル数が多すぎます。" },
     };
     for (const Case &c : cases)
     {
@@ -198,6 +208,9 @@ TEST_F(OpenWave, DeviceIsAskedAfterThePcmCheckAndBeforeTheDataCheck)
           "他のソフトが再生回路を使っています。", 1 },
         { "empty data", PcmWav(2, 44100, 16, Bytes()), MMSYSERR_ALLOCATED,
           "他のソフトが再生回路を使っています。", 1 },
+        { "48 channels", WithFmt(FmtRecord(1, 48, 44100, 16)), MMSYSERR_NOERROR, "チャンネル数が多すぎます。", 0 },
+        { "no channels", WithFmt(FmtRecord(1, 0, 44100, 16, 4, 176400)), MMSYSERR_NOERROR,
+          "形式チャンクの値が不正です。", 0 },
     };
     for (const Case &c : cases)
     {
@@ -248,6 +261,8 @@ TEST_F(OpenWave, DerivedValuesFollowTheFormat)
         { 2, 11025, 8, 2, 11, 2, 22050 },
         { 2, 48000, 16, 3, 48, 4, 192000 },
         { 1, 8000, 8, 0, 8, 1, 8000 },
+        { 8, 48000, 16, 0, 48, 16, 768000 },
+        { 1, 96000, 12, 0, 96, 2, 192000 },
     };
     for (const Case &c : cases)
     {
@@ -349,6 +364,13 @@ TEST_F(OpenWave, RealDeviceAcceptsCdFormat)
     EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(FakeWave.Calls.empty());
     EXPECT_EQ(3u, WaveDocument.ChannelCode);
+}
+
+/* Wine's device query ends the process for 48 channels: it is never asked. */
+TEST_F(OpenWave, RealDeviceIsNotAskedAboutManyChannels)
+{
+    FakeWaveReset(false);
+    ExpectRefusal(__LINE__, OpenBytes(WithFmt(FmtRecord(1, 48, 44100, 16))), "チャンネル数が多すぎます。");
 }
 
 static Bytes ZeroSized(const Bytes &file, size_t dataSizeAt)

@@ -133,12 +133,38 @@ TEST_F(Repair, NeighbouringTagsAreCutToBlocks)
     }
 }
 
-TEST_F(Repair, TrailingBytesCountAsData)
+/* What follows the samples: junk counts as data, whole chunks that run
+   to the end of the file do not, and a data size that fits is kept. */
+TEST_F(Repair, DataSizeFollowsWhatTheFileHolds)
 {
-    Bytes file = Canonical(1, 2, 16, 4, 1000);
     Bytes list = Chunk("LIST", Bytes(20, 'j'));
-    file.insert(file.end(), list.begin(), list.end());
-    ExpectRepaired(__LINE__, Path, file, 40, 1028, 1064);
+    Bytes junk(20, 1);
+    Bytes withList = Canonical(1, 2, 16, 4, 1000);
+    withList.insert(withList.end(), list.begin(), list.end());
+    Bytes withJunk = Canonical(1, 2, 16, 4, 1000);
+    withJunk.insert(withJunk.end(), junk.begin(), junk.end());
+    Bytes twoChunks = withList;
+    Bytes odd = Chunk("id3 ", Bytes(5, 'x'));
+    twoChunks.insert(twoChunks.end(), odd.begin(), odd.end() - 1);
+    Bytes sizeKept = withList;
+    sizeKept[40] = 0xE8;
+    sizeKept[41] = 0x03;
+    Bytes sizeTooLarge = withJunk;
+    sizeTooLarge[42] = 0x01;
+
+    struct Case { const char *name; const Bytes &file; uint32_t data, riff; };
+    const Case cases[] = {
+        { "junk counted as data", withJunk, 1020, 1056 },
+        { "trailing chunk left out", withList, 1000, 1064 },
+        { "two trailing chunks, the last without its pad", twoChunks, 1000, 1077 },
+        { "data size that fits kept", sizeKept, 1000, 1064 },
+        { "data size past the end replaced", sizeTooLarge, 1020, 1056 },
+    };
+    for (const Case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ExpectRepaired(__LINE__, Path, c.file, 40, c.data, c.riff);
+    }
 }
 
 TEST_F(Repair, FactChunkAfterAnEighteenByteFmt)
@@ -178,6 +204,11 @@ TEST_F(Repair, RefusedFilesAreLeftUnchanged)
     wrappingFact[40] = 0xE0;
     wrappingFact[41] = wrappingFact[42] = wrappingFact[43] = 0xFF;
     Bytes beyondEnd = Broken(Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes(4, 0)) }), 4);
+    Bytes paddedFact = Broken(Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes(5, 0)),
+                                             Chunk("data", PatternBytes(1000)) }), 54);
+    Bytes oddFmt = FmtRecord(1, 2, 44100, 16);
+    oddFmt.push_back(0);
+    Bytes paddedFmt = Broken(Riff("WAVE", { Chunk("fmt ", oddFmt), Chunk("data", PatternBytes(1000)) }), 42);
 
     struct Case { const char *name; Bytes file; };
     const Case cases[] = {
@@ -188,6 +219,8 @@ TEST_F(Repair, RefusedFilesAreLeftUnchanged)
         { "fmt size past the end", hugeFmt },
         { "fact size wraps past the end", wrappingFact },
         { "data size field past the end", beyondEnd },
+        { "odd fact chunk with its pad byte", paddedFact },
+        { "odd fmt chunk with its pad byte", paddedFmt },
     };
     for (const Case &c : cases)
     {

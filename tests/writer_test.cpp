@@ -85,7 +85,10 @@ TEST_F(Writer, OneSecondOf44kStereoHoldsOneSecondOfBytes)
     ExpectCanonicalWav(out, FmtRecord(1, 2, 44100, 16), Slice(samples, 0, 176400), __LINE__);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(0u, WaveDocument.BytesLeft);
-    EXPECT_NE(nullptr, WaveDocument.ReadHandle);
+    ASSERT_NE(nullptr, WaveDocument.ReadHandle);
+    MMIOINFO info = {};
+    ASSERT_EQ(0u, mmioGetInfo(WaveDocument.ReadHandle, &info, 0));
+    EXPECT_EQ(ReadBufferBytes, info.cchBuffer) << "the graph reads through the buffer again";
     ExpectBuffersAndFormatReleased();
 }
 
@@ -274,24 +277,31 @@ TEST_F(Writer, BufferFailureClosesSourceAndLeavesAnEmptyValidOutput)
     }
 }
 
+/* The data chunk claims 4000 bytes, the file ends after 1000. With
+   3-byte blocks 999 bytes are read and 996 kept (an even count needs no
+   pad byte that may not fit); the file ends where the header says. */
 TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
 {
-    /* the data chunk claims 4000 bytes, the file ends after 1000 */
-    Bytes samples = PatternBytes(1000, 5);
-    Bytes source = Slice(PcmWav(1, 8000, 8, samples), 0, 4);
-    PutLe32(source, 36 + 4000);
-    Bytes fmtAndDataId = Slice(PcmWav(1, 8000, 8, samples), 8, 32);
-    source.insert(source.end(), fmtAndDataId.begin(), fmtAndDataId.end());
-    PutLe32(source, 4000);
-    source.insert(source.end(), samples.begin(), samples.end());
-    OpenSource(source);
+    struct { WORD bits; size_t kept; } cases[] = { { 8, 1000 }, { 24, 996 } };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.bits);
+        Bytes samples = PatternBytes(1000, 5);
+        Bytes source = PcmWav(1, 8000, c.bits, samples);
+        source[4] = (36 + 4000) & 0xFF;
+        source[5] = (36 + 4000) >> 8;
+        source[40] = 4000 & 0xFF;
+        source[41] = 4000 >> 8;
+        OpenSource(source);
 
-    WriteSegment("out.wav", 0.0, 0.5, CreateMode);
+        WriteSegment("out.wav", 0.0, 1.0, CreateMode);
 
-    EXPECT_EQ(std::vector<std::string>{ "Disk full or Disk I/O error" }, BoxTexts());
-    ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, 8), Slice(samples, 0, 1000), __LINE__);
-    ExpectBuffersAndFormatReleased();
-    EXPECT_TRUE(DeleteFileA("out.wav")) << "output left open";
+        EXPECT_EQ(std::vector<std::string>{ "Disk full or Disk I/O error" }, BoxTexts());
+        ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, c.bits), Slice(samples, 0, c.kept),
+                           __LINE__);
+        ExpectBuffersAndFormatReleased();
+        EXPECT_TRUE(DeleteFileA("out.wav")) << "output left open";
+    }
 }
 
 /* Run by writer_check.py, which reads every file left in the folder with

@@ -7,6 +7,10 @@
 #define MAX_FORMAT_BYTES  0xFFFF
 /* The offsets are signed 32-bit byte positions within the data. */
 #define MAX_DATA_BYTES    0x7FFFFFFFUL
+/* PCM without the extensible format has no speaker layout of its own, and
+   Wine's device query ends the process for 48 channels or more: 7.1 is
+   the most the program takes. */
+#define MAX_CHANNELS      8
 
 static WAVEDOCUMENT InitialDocument(void)
 {
@@ -93,6 +97,24 @@ void ClassifyFormat(const WAVEFORMATEX *format)
     WaveDocument.KiloHertz = (format->nSamplesPerSec + 500) / 1000;
     WaveDocument.FormatTag = format->wFormatTag;
     WaveDocument.DrawBits = format->wBitsPerSample;
+}
+
+/* The fields of a PCM record must agree with each other before anything
+   relies on them: offsets are cut to whole blocks, times divide by the
+   byte rate and the buffers are sized from it. Returns the message to
+   show, or NULL when the format is usable. */
+static const char *CheckFormat(const WAVEFORMATEX *format)
+{
+    DWORD sampleBytes = (format->wBitsPerSample + 7) / 8;
+    unsigned long long perSec = (unsigned long long)format->nSamplesPerSec * format->nBlockAlign;
+
+    if (format->nChannels == 0 || format->wBitsPerSample == 0 || format->nSamplesPerSec == 0
+        || format->nBlockAlign != format->nChannels * sampleBytes || format->nBlockAlign > 0x7FFF
+        || format->nAvgBytesPerSec != perSec)
+        return "形式チャンクの値が不正です。";
+    if (format->nChannels > MAX_CHANNELS)
+        return "チャンネル数が多すぎます。";
+    return NULL;
 }
 
 /* Asks the wave mapper whether the held format can be played. A refused
@@ -209,11 +231,10 @@ int OpenWaveFile(void)
 
     if (WaveDocument.FormatTag != WAVE_FORMAT_PCM)
         return FailOpen("指定したファイルは、PCMファイルではありません。");
+    refusal = CheckFormat(WaveDocument.FormatBlock);
+    if (refusal)
+        return FailOpen(refusal);
     ClassifyFormat(WaveDocument.FormatBlock);
-    /* every offset is cut to whole blocks and every time divides by the
-       byte rate: neither may be zero */
-    if (WaveDocument.blockalign <= 0 || WaveDocument.BytesPerSec == 0)
-        return FailOpen("形式チャンクの値が不正です。");
 
     refusal = QueryDevice();
     if (refusal)

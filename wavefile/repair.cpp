@@ -48,20 +48,74 @@ static int KeepsPartialBlock(short tag)
     return tag == 2 || tag == 115 || (tag >= 26447 && tag <= 26449);
 }
 
+/* A chunk id as RIFF writers make them: printable, blank-padded. */
+static int IsChunkId(const BYTE *id)
+{
+    if (id[0] == ' ')
+        return 0;
+    for (int i = 0; i < 4; i++)
+    {
+        if (id[i] < ' ' || id[i] > '~')
+            return 0;
+    }
+    return 1;
+}
+
+/* True when the bytes from offset to the end of the file are whole chunks
+   (none at all when offset is the end), the last one with or without its
+   pad byte. */
+static int ChunksToEnd(FILE *file, unsigned long long offset, unsigned long long length)
+{
+    BYTE header[8];
+
+    while (offset < length)
+    {
+        if (offset + 8 > length || !ReadAt(file, offset, header, 8) || !IsChunkId(header))
+            return 0;
+        offset += 8ULL + Le32(header + 4);
+        if (offset == length)
+            return 1;
+        offset += Le32(header + 4) & 1;
+    }
+    return offset == length;
+}
+
+/* Where chunks that run exactly to the end of the file begin, looked for
+   in the last TailBytes of the data; the length when there are none. A
+   chunk found there is metadata written after the samples, not sound. */
+static unsigned long long TrailingChunks(FILE *file, unsigned long long dataStart, unsigned long long length)
+{
+    enum { TailBytes = 64 * 1024 };
+    static BYTE tail[TailBytes];
+    unsigned long long from = length - dataStart > TailBytes ? length - TailBytes : dataStart;
+    size_t count = (size_t)(length - from);
+
+    if (count < 8 || !ReadAt(file, from, tail, count))
+        return length;
+    for (size_t i = 0; i + 8 <= count; i++)
+    {
+        if (IsChunkId(tail + i) && ChunksToEnd(file, from + i, length))
+            return from + i;
+    }
+    return length;
+}
+
 static int Refuse(FILE *file)
 {
     fclose(file);
     return 1;
 }
 
-/* Returns 0 when both size fields were written, 1 when the file was
-   refused or could not be written. */
+/* Returns 0 when the size fields were written, 1 when the file was refused
+   or could not be written. A data size already in the file that fits in
+   it is kept, and only the RIFF size is written; without one the data
+   runs to the end of the file, less any trailing chunks. */
 int RepairWaveHeader(void)
 {
     struct _stati64 status;
     unsigned long long length;
-    unsigned long long fmtSize, factSize = 0, sizeField;
-    int hasFact;
+    unsigned long long fmtSize, factSize = 0, sizeField, dataStart, dataEnd;
+    int hasFact, keepData;
     BYTE field[4] = { 0 };
     char id[5] = "";
     short tag;
@@ -105,17 +159,36 @@ int RepairWaveHeader(void)
     else if (strcmp(id, "data") != 0)
         return Refuse(file);
 
+    /* The layout counts no pad bytes: where a pad byte of an odd chunk
+       moved the data chunk, the field found is not the data size, and
+       writing it would damage the file. */
     sizeField = hasFact ? fmtSize + factSize + 32 : fmtSize + 24;
-    if (sizeField + 4 > length)
+    ReadId(file, sizeField - 4, id);
+    if (sizeField + 4 > length || strcmp(id, "data") != 0 || !ReadAt(file, sizeField, field, 4))
         return Refuse(file);
-    data = (DWORD)(length - sizeField - 4);
-    if (!KeepsPartialBlock(tag))
-        data -= data % (DWORD)(LONG)WaveDocument.blockalign;
-    riff = (DWORD)(data + sizeField - 4);
-    if ((riff & 1) && riff + 8ULL < length)
-        riff++;
+    dataStart = sizeField + 4;
 
-    if (!WriteAt(file, sizeField, data) || !WriteAt(file, 4, riff))
+    data = Le32(field);
+    keepData = data != 0 && dataStart + data <= length;
+    if (!keepData)
+    {
+        data = (DWORD)(TrailingChunks(file, dataStart, length) - dataStart);
+        if (!KeepsPartialBlock(tag))
+            data -= data % (DWORD)(LONG)WaveDocument.blockalign;
+    }
+    /* The RIFF chunk holds the chunks that follow the data; any other
+       bytes after it stay outside. */
+    dataEnd = dataStart + data;
+    if (ChunksToEnd(file, dataEnd + (data & 1), length) || ChunksToEnd(file, dataEnd, length))
+        riff = (DWORD)(length - 8);
+    else
+    {
+        riff = (DWORD)(dataEnd - 8);
+        if ((riff & 1) && riff + 8ULL < length)
+            riff++;
+    }
+
+    if ((!keepData && !WriteAt(file, sizeField, data)) || !WriteAt(file, 4, riff))
         return Refuse(file);
     return fclose(file) == 0 ? 0 : 1;
 }

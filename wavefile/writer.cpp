@@ -165,13 +165,60 @@ static void CutToWritten(HMMIO out, DWORD base, DWORD written)
     mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
 }
 
-/* Ascending rewrites the sizes that changed (and pads an odd data
-   chunk), so even an output left without samples has a valid header. */
-static void FinishOutput(HMMIO out, int failed)
+/* Cuts the file at end when it is longer. Returns 0 when it could not be
+   looked at or cut. */
+static int CutFileAt(const char *name, LONG end)
 {
-    if ((mmioAscend(out, &OutputDataChunk, 0) || mmioAscend(out, &OutputRiffChunk, 0)) && !failed)
-        ShowWarning(DiskError);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    HANDLE file;
+    int cut;
+
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &info))
+        return 0;
+    if (info.nFileSizeHigh == 0 && info.nFileSizeLow <= (DWORD)end)
+        return 1;
+    file = CreateFileA(name, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    cut = SetFilePointer(file, end, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
+    return CloseHandle(file) && cut;
+}
+
+/* Ascending rewrites the sizes that changed (and pads an odd data
+   chunk), so even an output left without samples has a valid header.
+   The file then ends where its RIFF chunk ends: bytes written past a cut
+   back to whole blocks, or left from a longer file, are removed. */
+static void FinishOutput(HMMIO out, const char *name, int failed)
+{
+    LONG end = -1;
+    int ascended = !mmioAscend(out, &OutputDataChunk, 0) && !mmioAscend(out, &OutputRiffChunk, 0);
+
+    if (ascended)
+        end = mmioSeek(out, 0, SEEK_CUR);
     mmioClose(out, 0);
+    if ((end == -1 || !CutFileAt(name, end)) && !failed)
+        ShowWarning(DiskError);
+}
+
+/* In create mode a file that does not exist yet is made new and then
+   opened for writing: the file services' create truncates even a new
+   file, and on Linux file systems (Wine) closing a file truncated that
+   way first sends its data to the disk. An existing file is replaced. */
+static HMMIO OpenOutput(char *name, int mode)
+{
+    HANDLE made;
+    HMMIO out;
+
+    if (mode != CreateMode)
+        return mmioOpenA(name, NULL, MMIO_READWRITE);
+    made = CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (made == INVALID_HANDLE_VALUE)
+        return mmioOpenA(name, NULL, MMIO_CREATE | MMIO_WRITE);
+    CloseHandle(made);
+    out = mmioOpenA(name, NULL, MMIO_WRITE);
+    if (!out)
+        DeleteFileA(name);
+    return out;
 }
 
 void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
@@ -194,7 +241,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     if (lstrlenA(path) < (int)sizeof(name))
     {
         lstrcpynA(name, path, sizeof(name));
-        out = mmioOpenA(name, NULL, mode == CreateMode ? MMIO_CREATE | MMIO_WRITE : MMIO_READWRITE);
+        out = OpenOutput(name, mode);
     }
     if (!out)
     {
@@ -210,21 +257,29 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     ReleaseFormatBlock();
     if (!AllocPlayBuffers())
     {
-        FinishOutput(out, 1);
+        FinishOutput(out, name, 1);
         return;
     }
 
     RangeToBytes(startSeconds, endSeconds, &start, &count);
     WaveDocument.BytesLeft = (DWORD)count;
-    if (mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
+    /* The source is read unbuffered while copying, straight into the
+       audio buffer: through the file services' own buffer every byte
+       would be copied once more. */
+    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, 0, 0)
+        || mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
         failed = 1;
     else
         written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failed);
+    /* the graph reads through the buffer again; without it the source is
+       closed, and the next operation that needs it opens it afresh */
+    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, ReadBufferBytes, 0))
+        CloseSourceFile();
     if (failed)
     {
         ShowWarning(DiskError);
         CutToWritten(out, base, written);
     }
-    FinishOutput(out, failed);
+    FinishOutput(out, name, failed);
     FreePlayBuffers();
 }

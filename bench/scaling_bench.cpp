@@ -1,0 +1,225 @@
+/* How the program scales with the length of a recording: one step of
+   bench/scaling_bench.sh per run, so that each step's peak working set is
+   its own. Every step opens the source as the program does (OpenWaveFile,
+   with the real wave-output device's query) and prints one line of
+   figures for the script to gather.
+
+   usage: scaling_bench make PATH SECONDS   44.1 kHz 16-bit stereo source
+          scaling_bench draw PATH           both graphs, 1024 columns, against
+                                            4 MB reads of the same bytes
+          scaling_bench open PATH           the open: chunk walk and device query
+          scaling_bench save PATH           ten ranges with WriteSegment into the
+                                            current folder; prints the ranges */
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include "app/app.h"
+#include "app/resource.h"
+#include "wavefile/wavefile.h"
+#include "playback/playback.h"
+#include "waveview/waveview.h"
+#include "tests/support/fakewave.h"
+
+#define RATE        44100
+#define BLOCK       4
+#define BIG_READ    (4 * 1024 * 1024)
+#define VIEW_WIDTH  1024
+#define VIEW_HEIGHT 80
+#define ROUNDS      3
+#define OPENS       20
+
+static double Now(void)
+{
+    LARGE_INTEGER count, rate;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&rate);
+    return (double)count.QuadPart / (double)rate.QuadPart;
+}
+
+static double PeakMegabytes(void)
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    return memory.PeakWorkingSetSize / 1048576.0;
+}
+
+static void PutLe32(BYTE *p, DWORD v)
+{
+    p[0] = (BYTE)v; p[1] = (BYTE)(v >> 8); p[2] = (BYTE)(v >> 16); p[3] = (BYTE)(v >> 24);
+}
+
+/* Tones that rise and fall over each 4 MB block, written block by block. */
+static int MakeSource(const char *path, DWORD seconds)
+{
+    static const BYTE format[16] = { 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0 };
+    DWORD dataBytes = seconds * RATE * BLOCK;
+    BYTE header[44];
+    BYTE *block = (BYTE *)malloc(BIG_READ);
+    DWORD written, done;
+    HANDLE file;
+    int ok;
+
+    memcpy(header, "RIFF", 4);
+    PutLe32(header + 4, 36 + dataBytes);
+    memcpy(header + 8, "WAVEfmt ", 8);
+    PutLe32(header + 16, 16);
+    memcpy(header + 20, format, 16);
+    memcpy(header + 36, "data", 4);
+    PutLe32(header + 40, dataBytes);
+    for (DWORD i = 0; block && i < BIG_READ; i += 2)
+    {
+        DWORD k = i / 2;
+        short v = (short)((((k * 2654435761u) >> 20) & 0x3FF) - 512 + (k % 4410) * 6 - 13230);
+        block[i] = (BYTE)v;
+        block[i + 1] = (BYTE)(v >> 8);
+    }
+    file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+    {
+        free(block);
+        return 0;
+    }
+    ok = block && WriteFile(file, header, sizeof(header), &written, NULL);
+    for (done = 0; ok && done < dataBytes; done += written)
+    {
+        DWORD n = dataBytes - done < BIG_READ ? dataBytes - done : BIG_READ;
+        ok = WriteFile(file, block, n, &written, NULL) && written == n;
+    }
+    free(block);
+    return CloseHandle(file) && ok;
+}
+
+static int OpenSource(const char *path)
+{
+    if (!GetFullPathNameA(path, sizeof(WaveDocument.DocumentPath), WaveDocument.DocumentPath, NULL))
+        return 0;
+    return OpenWaveFile();
+}
+
+static double TimeDrawing(HDC dc, int mode)
+{
+    double best = 1e9;
+
+    App.ViewMode = mode;
+    for (int i = 0; i < ROUNDS; i++)
+    {
+        double t = Now();
+        dispwave(dc);
+        GdiFlush();
+        t = Now() - t;
+        best = t < best ? t : best;
+    }
+    return best;
+}
+
+/* The same bytes as the graph reads, in 4 MB pieces. */
+static double TimeBigReads(const char *path, DWORD from, DWORD count)
+{
+    BYTE *buffer = (BYTE *)malloc(BIG_READ);
+    double best = 1e9;
+
+    for (int i = 0; buffer && i < ROUNDS; i++)
+    {
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        DWORD got, total = 0;
+        double t = Now();
+        SetFilePointer(file, (LONG)from, NULL, FILE_BEGIN);
+        while (total < count && ReadFile(file, buffer, count - total < BIG_READ ? count - total : BIG_READ,
+                                         &got, NULL) && got > 0)
+            total += got;
+        t = Now() - t;
+        CloseHandle(file);
+        best = t < best ? t : best;
+    }
+    free(buffer);
+    return best;
+}
+
+static int Draw(const char *path)
+{
+    BITMAPINFO info = {};
+    void *bits;
+    HDC dc = CreateCompatibleDC(NULL);
+
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = VIEW_WIDTH;
+    info.bmiHeader.biHeight = -VIEW_HEIGHT;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    SelectObject(dc, CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0));
+    PlaybackState.WaveViewWidth = VIEW_WIDTH;
+    PlaybackState.WaveViewHeight = VIEW_HEIGHT;
+    PlaybackState.SegmentStart = 0;
+    PlaybackState.SegmentEnd = (LONG)WaveDocument.DataSize;
+
+    double wave = TimeDrawing(dc, IDM_WAVE);
+    double level = TimeDrawing(dc, IDM_LEVEL);
+    double peak = PeakMegabytes();
+    double read = TimeBigReads(path, WaveDocument.DataChunk.dwDataOffset, WaveDocument.DataSize);
+    printf("draw %.1f %.1f %.1f %.1f\n", wave * 1000, level * 1000, read * 1000, peak);
+    return 0;
+}
+
+/* From the closed document each time, as a new choice of file opens it. */
+static int Open(void)
+{
+    double best = 1e9;
+
+    for (int i = 0; i < OPENS; i++)
+    {
+        CloseSourceFile();
+        ReleaseFormatBlock();
+        double t = Now();
+        if (!OpenWaveFile())
+            return 1;
+        t = Now() - t;
+        best = t < best ? t : best;
+    }
+    printf("open %.2f %.1f\n", best * 1000, PeakMegabytes());
+    return 0;
+}
+
+static int Save(void)
+{
+    char name[MAX_PATH];
+    double seconds = (double)WaveDocument.DataSize / WaveDocument.BytesPerSec;
+    double start = Now();
+
+    for (int i = 0; i < 10; i++)
+    {
+        snprintf(name, sizeof(name), "seg%d.wav", i);
+        WriteSegment(name, seconds * i / 10, seconds * (i + 1) / 10, CreateMode);
+    }
+    double elapsed = Now() - start;
+    printf("save %.3f %.1f\n", elapsed, PeakMegabytes());
+    for (int i = 0; i < 10; i++)
+        printf("range %d %ld %ld\n", i, SecondsToOffset(seconds * i / 10) / WaveDocument.blockalign,
+               SecondsToOffset(seconds * (i + 1) / 10) / WaveDocument.blockalign);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && strcmp(argv[1], "make") == 0)
+        return MakeSource(argv[2], (DWORD)atol(argv[3])) ? 0 : 1;
+    if (argc != 3)
+    {
+        fprintf(stderr, "usage: scaling_bench make PATH SECONDS | draw PATH | open PATH | save PATH\n");
+        return 2;
+    }
+    FakeWaveReset(false);
+    if (!OpenSource(argv[2]))
+    {
+        fprintf(stderr, "scaling_bench: cannot open %s\n", argv[2]);
+        return 1;
+    }
+    if (strcmp(argv[1], "draw") == 0)
+        return Draw(argv[2]);
+    if (strcmp(argv[1], "open") == 0)
+        return Open();
+    if (strcmp(argv[1], "save") == 0)
+        return Save();
+    return 2;
+}
