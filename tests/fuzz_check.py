@@ -10,7 +10,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "fuzz"))
 import fuzzlib  # noqa: E402
 
-SEED, COUNT = 20261209, 1000
+SEED, COUNT = 20261209, 700
 
 
 def main():

@@ -11,6 +11,7 @@
    header repair on ROOT\n.rep, a copy of the input taken before the open.
    The host side checks the files; this side checks the heaps. */
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,15 +23,19 @@
 #include "segments/segments.h"
 #include "waveview/waveview.h"
 
-enum { HangMs = 20000 };
+enum { HangMs = 20000 };         /* one input longer than this is a hang */
 
 static FILE *Log;
 static volatile LONG Current = -1;
 static volatile DWORD StartedAt;
 
-static void Note(const char *format, long n, const char *text)
+/* One line of the log, on disk before the program goes on. */
+static void Note(const char *format, ...)
 {
-    fprintf(Log, format, n, text);
+    va_list args;
+    va_start(args, format);
+    vfprintf(Log, format, args);
+    va_end(args);
     fflush(Log);
 }
 
@@ -50,7 +55,7 @@ static DWORD WINAPI Watchdog(LPVOID)
         SleepEx(500, FALSE);
         if (Current >= 0 && GetTickCount() - StartedAt > HangMs)
         {
-            Note("HANG %ld%s\n", Current, "");
+            Note("HANG %ld\n", Current);
             TerminateProcess(GetCurrentProcess(), 3);
         }
     }
@@ -58,10 +63,8 @@ static DWORD WINAPI Watchdog(LPVOID)
 
 static LONG WINAPI OnFault(EXCEPTION_POINTERS *info)
 {
-    char text[64];
-    snprintf(text, sizeof(text), " %08lx at %p", info->ExceptionRecord->ExceptionCode,
-             info->ExceptionRecord->ExceptionAddress);
-    Note("CRASH %ld%s\n", Current, text);
+    Note("CRASH %ld %08lx at %p\n", Current, info->ExceptionRecord->ExceptionCode,
+         info->ExceptionRecord->ExceptionAddress);
     TerminateProcess(GetCurrentProcess(), 4);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -101,7 +104,7 @@ static void DrawBothGraphs(void)
 
 static void RunOne(const char *root, long n)
 {
-    char dir[MAX_PATH], copy[MAX_PATH], result[160];
+    char dir[MAX_PATH], copy[MAX_PATH];
     bool yes = (n & 1) != 0;
 
     snprintf(dir, sizeof(dir), "%s\\%06ld", root, n);
@@ -145,9 +148,7 @@ static void RunOne(const char *root, long n)
             *p = *p == '\n' ? '/' : *p;
         Note("BOX %ld %s\n", n, text);
     }
-    snprintf(result, sizeof(result), " accepted=%d rows=%d repair=%d heap=%d",
-             accepted, rows, repair, HeapsValid());
-    Note("END %ld%s\n", n, result);
+    Note("END %ld accepted=%d rows=%d repair=%d heap=%d\n", n, accepted, rows, repair, HeapsValid());
 }
 
 int main(int argc, char **argv)
@@ -170,7 +171,7 @@ int main(int argc, char **argv)
     {
         StartedAt = GetTickCount();
         Current = n;
-        Note("RUN %ld%s\n", n, "");
+        Note("RUN %ld\n", n);
         RunOne(argv[2], n);
     }
     Current = -1;

@@ -16,6 +16,7 @@ import time
 import wave
 
 BATCH = 200
+KINDS = ("crash", "hang", "heap", "source", "repair", "outside", "output")
 
 
 def chunk(cid, payload, size=None):
@@ -312,7 +313,8 @@ def campaign(build, seed, count, work, report=print):
             if n >= first and not os.path.exists(os.path.join(work, f"{kind}-{n:06d}.wav")):
                 with open(os.path.join(work, f"{kind}-{n:06d}.wav"), "wb") as f:
                     f.write(inputs.get(n, b""))
-        report(f"fuzz: {executions} executions, {len(findings)} findings")
+        report(f"fuzz: {executions} executions; " + ", ".join(
+            f"{kind} {sum(1 for k, _, _ in findings if k == kind)}" for kind in KINDS))
     return executions, findings, boxes
 
 
