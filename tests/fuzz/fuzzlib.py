@@ -291,6 +291,9 @@ def campaign(build, seed, count, work, report=print):
                                                             "tools", "winerun"))
     command = shlex.split(winerun) + ["--build", build, exe]
     root = os.path.join(work, "scratch")
+    for name in os.listdir(work):
+        if name.endswith(".wav") and name.split("-")[0] in KINDS:
+            os.remove(os.path.join(work, name))
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(root)
     corpus, findings, boxes, executions = seeds(), [], {}, 0
