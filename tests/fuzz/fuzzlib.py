@@ -199,6 +199,8 @@ KNOWN_OPEN = [
      lambda d, text: _incoherent(fmt_fields(d))),
     ("repair writes the data size where no data chunk begins", {"source", "repair"},
      lambda d, text: _repair_misplaced(d)),
+    ("repair counts trailing chunks as samples", {"source", "repair"},
+     lambda d, text: "data size" in text),
 ]
 
 
@@ -209,6 +211,36 @@ def known_class(kind, data, text):
     return None
 
 
+def trailing_chunk(data, start):
+    """Offset of a chunk after start whose id and size are well formed and
+    that ends exactly at the end of the file, or None."""
+    for at in range(start, len(data) - 7):
+        size = struct.unpack_from("<I", data, at + 4)[0]
+        if all(32 <= c < 127 for c in data[at:at + 4]) and at + 8 + size + (size & 1) == len(data):
+            return at
+    return None
+
+
+def repair_fault(before, after, allowed):
+    """What is wrong with a file after a repair (allowed: a repair was
+    accepted and reported success), or None. A repair changes only the
+    size fields, keeps a data size that fits in the file, and never counts
+    a trailing chunk as samples."""
+    changed = [i for i in range(min(len(after), len(before))) if after[i] != before[i]]
+    if len(after) != len(before) or (changed and not (allowed and size_field_ok(before, after, changed))):
+        return f"changed at {changed[:12]}"
+    for off, cid in walk(before):
+        if cid == b"data" and changed:
+            old, new = struct.unpack_from("<I", before, off)[0], struct.unpack_from("<I", after, off)[0]
+            if old and off + 4 + old <= len(before) and new != old:
+                return f"data size {old}, which fits in the file, replaced by {new}"
+            tail = trailing_chunk(before, off + 4)
+            if tail is not None and off + 4 + new > tail:
+                return f"data size {new} takes in the trailing chunk at {tail}"
+            break
+    return None
+
+
 def check_input(root, n, data, end):
     """Findings (kind, text) of one finished input; removes its files."""
     folder, copy = os.path.join(root, f"{n:06d}"), os.path.join(root, f"{n:06d}.rep")
@@ -216,16 +248,12 @@ def check_input(root, n, data, end):
     found = []
     if fields.get("heap") != "1":
         found.append(("heap", "a process heap fails HeapValidate"))
-    src = open(os.path.join(folder, "src.wav"), "rb").read()
-    changed = [i for i in range(min(len(src), len(data))) if src[i] != data[i]]
-    if len(src) != len(data) or (changed and not (fields["accepted"] == "1" and
-                                                  size_field_ok(data, src, changed))):
-        found.append(("source", f"source changed at {changed[:12]} (accepted={fields['accepted']})"))
-    rep = open(copy, "rb").read()
-    changed = [i for i in range(min(len(rep), len(data))) if rep[i] != data[i]]
-    if len(rep) != len(data) or (changed and not (fields["repair"] == "0" and
-                                                  size_field_ok(data, rep, changed))):
-        found.append(("repair", f"repair {fields['repair']} changed the copy at {changed[:12]}"))
+    fault = repair_fault(data, open(os.path.join(folder, "src.wav"), "rb").read(), fields["accepted"] == "1")
+    if fault:
+        found.append(("source", f"source {fault} (repair accepted: {fields['accepted']})"))
+    fault = repair_fault(data, open(copy, "rb").read(), fields["repair"] == "0")
+    if fault:
+        found.append(("repair", f"copy {fault} (repair result {fields['repair']})"))
     for name in sorted(os.listdir(folder)):
         if name != "src.wav":
             fault = output_fault(os.path.join(folder, name))
