@@ -164,53 +164,6 @@ def output_fault(path):
     return None
 
 
-# Classes of finding that the CI check tolerates until the program is
-# mended. Each entry: name, the kinds of finding it covers, and a test on the
-# input. Delete entries (or the whole list) as the mends land.
-def _incoherent(f):
-    return f is None or f[0] == 0 or f[4] == 0 or f[1] == 0 or f[0] > 8 or \
-        f[3] != f[0] * ((f[4] + 7) // 8) or f[2] != f[1] * f[3]
-
-
-def _repair_misplaced(data):
-    """The repair's own layout arithmetic puts the data size somewhere not
-    after an id "data" (a pad byte it ignores, a chunk it does not expect)."""
-    if len(data) < 28:
-        return False
-    fmt_size = struct.unpack_from("<I", data, 16)[0]
-    at = fmt_size + 24
-    if data[at - 4:at] == b"fact" and at + 4 <= len(data):
-        fact = struct.unpack_from("<I", data, at)[0]
-        at += fact + 8 if fact else 0
-    return data[at - 4:at] != b"data"
-
-
-def _data_beyond_file(data):
-    return any(cid == b"data" and off + 4 + struct.unpack_from("<I", data, off)[0] > len(data)
-               for off, cid in walk(data))
-
-
-KNOWN_OPEN = [
-    ("many channels crash the device query", {"crash"},
-     lambda d, text: (fmt_fields(d) or (0,))[0] >= 48),
-    ("stray bytes after a short read", {"output"},
-     lambda d, text: "size" in text and _data_beyond_file(d)),
-    ("incoherent formats accepted", {"output", "hang"},
-     lambda d, text: _incoherent(fmt_fields(d))),
-    ("repair writes the data size where no data chunk begins", {"source", "repair"},
-     lambda d, text: _repair_misplaced(d)),
-    ("repair counts trailing chunks as samples", {"source", "repair"},
-     lambda d, text: "data size" in text),
-]
-
-
-def known_class(kind, data, text):
-    for name, kinds, test in KNOWN_OPEN:
-        if kind in kinds and test(data, text):
-            return name
-    return None
-
-
 def trailing_chunk(data, start):
     """Offset of a chunk after start whose id and size are well formed and
     that ends exactly at the end of the file, or None."""
@@ -358,10 +311,8 @@ def main(build, seed, count, work, show=None):
         return 0
     began = time.time()
     executions, findings, boxes = campaign(os.path.abspath(build), seed, int(count), work)
-    corpus = seeds()
     for kind, n, text in findings:
-        known = known_class(kind, make_input(seed, n, corpus), text)
-        print(f"{kind} {n:06d}: {text}" + (f" [known: {known}]" if known else " [NEW]"))
+        print(f"{kind} {n:06d}: {text}")
     print("messages seen:")
     for text, times in sorted(boxes.items(), key=lambda item: -item[1]):
         print(f"  {times:7d}  {text}")
