@@ -177,8 +177,8 @@ def trailing_chunk(data, start):
 def repair_fault(before, after, allowed):
     """What is wrong with a file after a repair (allowed: a repair was
     accepted and reported success), or None. A repair changes only the
-    size fields, keeps a data size that fits in the file, and never counts
-    a trailing chunk as samples."""
+    size fields, keeps a data size that fits in the file, and never makes
+    a trailing chunk into samples."""
     changed = [i for i in range(min(len(after), len(before))) if after[i] != before[i]]
     if len(after) != len(before) or (changed and not (allowed and size_field_ok(before, after, changed))):
         return f"changed at {changed[:12]}"
@@ -188,7 +188,7 @@ def repair_fault(before, after, allowed):
             if old and off + 4 + old <= len(before) and new != old:
                 return f"data size {old}, which fits in the file, replaced by {new}"
             tail = trailing_chunk(before, off + 4)
-            if tail is not None and off + 4 + new > tail:
+            if tail is not None and new != old and off + 4 + new > tail:
                 return f"data size {new} takes in the trailing chunk at {tail}"
             break
     return None
