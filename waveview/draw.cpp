@@ -214,26 +214,64 @@ static int ToY(const GRAPH *g, LONG v)
     return (int)(v * g->Height / 256);
 }
 
-/* The peak of a column is the larger square of its two extremes. */
-static void DrawLevelColumn(const GRAPH *g, LONG x, const COLUMNSCAN *scan)
+/* The lines of one drawing, handed to GDI a batch at a time: one call
+   for many lines costs far less than a call per line. Every line has two
+   points and, as any line, leaves out its end point. */
+#define BATCH_LINES  2048
+
+struct LINES
+{
+    POINT Points[BATCH_LINES * 2];
+    DWORD Counts[BATCH_LINES];
+    DWORD Count;
+    POINT Last;                  /* waveform: where the next join starts */
+};
+
+static void FlushLines(const GRAPH *g, LINES *lines)
+{
+    if (lines->Count > 0)
+        PolyPolyline(g->Dc, lines->Points, lines->Counts, lines->Count);
+    lines->Count = 0;
+}
+
+static void AddLine(const GRAPH *g, LINES *lines, LONG x0, LONG y0, LONG x1, LONG y1)
+{
+    POINT *p;
+
+    if (lines->Count == BATCH_LINES)
+        FlushLines(g, lines);
+    p = lines->Points + lines->Count * 2;
+    p[0].x = x0; p[0].y = y0;
+    p[1].x = x1; p[1].y = y1;
+    lines->Counts[lines->Count++] = 2;
+}
+
+/* The peak of a column is the larger square of its two extremes. A bar
+   one pixel wide is the vertical line over the same pixels; a silent
+   column (level -1) lies wholly below the view. */
+static void DrawLevelColumn(const GRAPH *g, LINES *lines, LONG x, const COLUMNSCAN *scan)
 {
     LONG low = scan->Min - g->Centre;
     LONG high = scan->Max - g->Centre;
     LONG peak = low * low > high * high ? low * low : high * high;
     double level = peak > 0 ? log((double)peak) * g->Scale : -1.0;
+    LONG top = (LONG)((1.0 - level) * g->Height * 2);
+    LONG height = (LONG)(g->Height * level);
 
-    PatBlt(g->Dc, (int)x, (int)((1.0 - level) * g->Height * 2), (int)g->Step,
-           (int)(g->Height * level), BLACKNESS);
+    if (g->Step == 1 && height >= 0)
+        AddLine(g, lines, x, top, x, top + height);
+    else
+        PatBlt(g->Dc, (int)x, (int)top, (int)g->Step, (int)height, BLACKNESS);
 }
 
-/* A stroke from the smallest to the largest sample, joined to the last
-   sample of the column before; LineTo leaves out its end point, hence +1. */
-static void DrawWaveColumn(const GRAPH *g, LONG x, const COLUMNSCAN *scan)
+/* A stroke from the smallest to the largest sample (+1: the end point is
+   left out), joined to the last sample of the column before. */
+static void DrawWaveColumn(const GRAPH *g, LINES *lines, LONG x, const COLUMNSCAN *scan)
 {
-    LineTo(g->Dc, (int)x, ToY(g, scan->First));
-    MoveToEx(g->Dc, (int)x, ToY(g, scan->Min), NULL);
-    LineTo(g->Dc, (int)x, ToY(g, scan->Max) + 1);
-    MoveToEx(g->Dc, (int)x, ToY(g, scan->Last), NULL);
+    AddLine(g, lines, lines->Last.x, lines->Last.y, x, ToY(g, scan->First));
+    AddLine(g, lines, x, ToY(g, scan->Min), x, ToY(g, scan->Max) + 1);
+    lines->Last.x = x;
+    lines->Last.y = ToY(g, scan->Last);
 }
 
 /* Scans one column of `size` bytes where it lies in the file service's
@@ -284,10 +322,12 @@ static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width,
     HMMIO file = WaveDocument.ReadHandle;
     MMIOINFO info;
     COLUMNSCAN scan;
+    static LINES lines;
     LONG total = 0, x = 0, got;
 
-    if (!g->Level)
-        MoveToEx(g->Dc, -1, g->Wide ? (int)(g->Height / 2) : (int)(g->Height * 128 / 256), NULL);
+    lines.Count = 0;
+    lines.Last.x = -1;
+    lines.Last.y = g->Wide ? g->Height / 2 : g->Height * 128 / 256;
     if (mmioGetInfo(file, &info, 0) != MMSYSERR_NOERROR)
         return;
     while (x < width)
@@ -296,9 +336,9 @@ static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width,
         if (got == 0 || scan.Count == 0)
             break;          /* a lone last byte holds no 16-bit sample */
         if (g->Level)
-            DrawLevelColumn(g, x, &scan);
+            DrawLevelColumn(g, &lines, x, &scan);
         else
-            DrawWaveColumn(g, x, &scan);
+            DrawWaveColumn(g, &lines, x, &scan);
         if (got < readSize)
             break;
         total += got;
@@ -307,6 +347,7 @@ static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width,
         x += g->Step;
     }
     mmioSetInfo(file, &info, 0);
+    FlushLines(g, &lines);
 }
 
 /* An empty range while playing: stop, let the notifications of the stop
