@@ -153,6 +153,7 @@ static int Draw(const char *path)
     PlaybackState.WaveViewHeight = VIEW_HEIGHT;
     PlaybackState.SegmentStart = 0;
     PlaybackState.SegmentEnd = (LONG)WaveDocument.DataSize;
+    mmioSetBuffer(WaveDocument.ReadHandle, NULL, DrawBufferBytes, 0);    /* as the graph reads it */
 
     double wave = TimeDrawing(dc, IDM_WAVE);
     double level = TimeDrawing(dc, IDM_LEVEL);

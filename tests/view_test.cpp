@@ -160,6 +160,9 @@ TEST_F(View, LoadPaintsTheWholeFile)
     ExpectRepainted(__LINE__);
     EXPECT_EQ(0, PlaybackState.SegmentStart);
     EXPECT_EQ((LONG)Data.size(), PlaybackState.SegmentEnd);
+    MMIOINFO info;
+    ASSERT_EQ(0u, mmioGetInfo(WaveDocument.ReadHandle, &info, 0));
+    EXPECT_EQ(DrawBufferBytes, info.cchBuffer) << "the graph reads through its large buffer";
 }
 
 /* The client sizes a user reaches by maximising, shrinking and restoring. */

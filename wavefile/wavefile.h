@@ -28,7 +28,7 @@ struct WAVEDOCUMENT
 
 extern WAVEDOCUMENT WaveDocument;
 
-enum { ReadBufferBytes = 4 * 1024 * 1024 };   /* I/O buffer of the source's read handle */
+enum { ReadBufferBytes = 256 * 1024 };   /* I/O buffer of the source's read handle */
 
 /* opening and validation */
 int  OpenWaveFile(void);

@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+/* I/O buffer of the source while the graph reads it: a repaint reads the
+   whole segment, and fewer, larger reads cost less. */
+enum { DrawBufferBytes = 4 * 1024 * 1024 };
+
 void dispwave(HDC dc);
 LRESULT CALLBACK WaveViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void ShowCursorTimes(LPARAM position);
