@@ -206,6 +206,8 @@ TEST_F(Repair, RefusedFilesAreLeftUnchanged)
     Bytes beyondEnd = Broken(Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes(4, 0)) }), 4);
     Bytes paddedFact = Broken(Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes(5, 0)),
                                              Chunk("data", PatternBytes(1000)) }), 54);
+    Bytes twoFacts = Broken(Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes(4, 0)),
+                                           Chunk("fact", Bytes(4, 0)), Chunk("data", PatternBytes(1000)) }), 64);
     Bytes oddFmt = FmtRecord(1, 2, 44100, 16);
     oddFmt.push_back(0);
     Bytes paddedFmt = Broken(Riff("WAVE", { Chunk("fmt ", oddFmt), Chunk("data", PatternBytes(1000)) }), 42);
@@ -221,6 +223,7 @@ TEST_F(Repair, RefusedFilesAreLeftUnchanged)
         { "data size field past the end", beyondEnd },
         { "odd fact chunk with its pad byte", paddedFact },
         { "odd fmt chunk with its pad byte", paddedFmt },
+        { "a second fact chunk where the data chunk should be", twoFacts },
     };
     for (const Case &c : cases)
     {
