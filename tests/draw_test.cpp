@@ -17,11 +17,13 @@ const uint32_t White = 0xFFFFFF;
 const uint32_t Black = 0x000000;
 const uint32_t Stale = Canvas::Stale;
 
-/* The picture the drawing rules give, rasterised here on its own. */
+/* The picture the drawing rules give, rasterised here on its own, or with
+   Gdi set, drawn by GDI's own lines and fills into that DC. */
 struct Picture
 {
     int Width, Height;
     std::vector<uint32_t> Pixels;
+    HDC Gdi = NULL;
 
     Picture(int width, int height) : Width(width), Height(height), Pixels(width * height, White) {}
 
@@ -43,6 +45,12 @@ struct Picture
        point left out. */
     void Line(int x0, int y0, int x1, int y1)
     {
+        if (Gdi)
+        {
+            MoveToEx(Gdi, x0, y0, NULL);
+            LineTo(Gdi, x1, y1);
+            return;
+        }
         int dx = x1 - x0, dy = y1 - y0;
         int n = std::max(abs(dx), abs(dy));
         for (int i = 0; i < n; i++)
@@ -56,6 +64,11 @@ struct Picture
 
     void Fill(int x, int y, int w, int h)
     {
+        if (Gdi)
+        {
+            PatBlt(Gdi, x, y, w, h, BLACKNESS);
+            return;
+        }
         if (w < 0)
             x += w, w = -w;
         if (h < 0)
@@ -119,9 +132,11 @@ Signal Constant(int bits, int channels, int frames, int value)
 enum Mode { Waveform = IDM_WAVE, Level = IDM_LEVEL };
 
 /* What the rules draw for bytes [start, end) of the signal's data. */
-Picture Expected(const Signal &sig, Mode mode, int width, int height, long start, long end)
+Picture Expected(const Signal &sig, Mode mode, int width, int height, long start, long end,
+                 HDC gdi = NULL)
 {
     Picture p(width, height);
+    p.Gdi = gdi;
     const int bytes = sig.Bits / 8;
     const long blocks = (end - start) / sig.Align();
     const long perColumn = std::max(1L, (blocks + width - 1) / width) * sig.Channels;
@@ -225,6 +240,34 @@ TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
             Canvas canvas(256, 64);
             dispwave(canvas.Dc);
             ExpectPicture(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+        }
+}
+
+/* The program rasterises the graph itself: the same figures drawn by GDI,
+   steep and shallow joins up and down included, give the same pixels,
+   also where only part of the view may be drawn. */
+TEST_F(Drawing, PixelsAreThoseGdiDrawsForTheSameFigures)
+{
+    const struct { Signal sig; RECT clip; } cases[] = {
+        { Varied(16, 2, 256 * 37 + 6), { 0, 0, 256, 64 } },
+        { Varied(8, 1, 256 * 5), { 37, 5, 203, 50 } },
+        { { 8, 1, { 20, 250, 128, 0, 200, 90, 255, 60, 140, 30 } }, { 0, 0, 256, 64 } },
+        { { 8, 1, { 0, 255, 3, 250, 128, 2, 129 } }, { 3, 9, 255, 61 } },
+    };
+    for (const auto &c : cases)
+        for (Mode mode : { Waveform, Level })
+        {
+            SCOPED_TRACE(testing::Message() << c.sig.Samples.size() << " samples, clip from x "
+                         << c.clip.left << ", " << (mode == Waveform ? "waveform" : "level"));
+            Load(c.sig, 256, 64);
+            App.ViewMode = mode;
+            Canvas drawn(256, 64), gdi(256, 64);
+            for (HDC dc : { drawn.Dc, gdi.Dc })
+                IntersectClipRect(dc, c.clip.left, c.clip.top, c.clip.right, c.clip.bottom);
+            dispwave(drawn.Dc);
+            BitBlt(gdi.Dc, 0, 0, 256, 64, NULL, 0, 0, WHITENESS);
+            Expected(c.sig, mode, 256, 64, 0, (long)c.sig.Data().size(), gdi.Dc);
+            EXPECT_TRUE(drawn.Pixels() == gdi.Pixels());
         }
 }
 

@@ -1,6 +1,7 @@
 /* Drawing the waveform and level graph of the selected segment, read
    straight from the source file one pixel column at a time. */
 #include <math.h>
+#include <string.h>
 #include <immintrin.h>
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -214,42 +215,71 @@ static int ToY(const GRAPH *g, LONG v)
     return (int)(v * g->Height / 256);
 }
 
-/* The lines of one drawing, handed to GDI a batch at a time: one call
-   for many lines costs far less than a call per line. Every line has two
-   points and, as any line, leaves out its end point. */
-#define BATCH_LINES  2048
-
-struct LINES
+/* The drawing is made in memory, a bit per pixel, over the part of the DC
+   that can be seen, and handed to GDI in one blit: a GDI call per line
+   costs far more than the line's few pixels. A set bit is white. */
+struct PICTURE
 {
-    POINT Points[BATCH_LINES * 2];
-    DWORD Counts[BATCH_LINES];
-    DWORD Count;
-    POINT Last;                  /* waveform: where the next join starts */
+    BYTE *Bits;                  /* top-down rows of Stride bytes */
+    LONG Left, Top, Width, Height, Stride;
+    LONG LastX, LastY;           /* waveform: where the next join starts */
 };
 
-static void FlushLines(const GRAPH *g, LINES *lines)
+static void Plot(PICTURE *p, LONG x, LONG y)
 {
-    if (lines->Count > 0)
-        PolyPolyline(g->Dc, lines->Points, lines->Counts, lines->Count);
-    lines->Count = 0;
+    x -= p->Left;
+    y -= p->Top;
+    if ((DWORD)x < (DWORD)p->Width && (DWORD)y < (DWORD)p->Height)
+        p->Bits[y * p->Stride + (x >> 3)] &= (BYTE)~(0x80 >> (x & 7));
 }
 
-static void AddLine(const GRAPH *g, LINES *lines, LONG x0, LONG y0, LONG x1, LONG y1)
+/* As PatBlt fills: a negative width or height extends to the left or up. */
+static void Fill(PICTURE *p, LONG x, LONG y, LONG w, LONG h)
 {
-    POINT *p;
+    LONG i, j;
 
-    if (lines->Count == BATCH_LINES)
-        FlushLines(g, lines);
-    p = lines->Points + lines->Count * 2;
-    p[0].x = x0; p[0].y = y0;
-    p[1].x = x1; p[1].y = y1;
-    lines->Counts[lines->Count++] = 2;
+    if (w < 0)
+        x += w, w = -w;
+    if (h < 0)
+        y += h, h = -h;
+    if (y < p->Top)
+        h -= p->Top - y, y = p->Top;
+    if (y + h > p->Top + p->Height)
+        h = p->Top + p->Height - y;
+    for (i = x; i < x + w; i++)
+        for (j = y; j < y + h; j++)
+            Plot(p, i, j);
 }
 
-/* The peak of a column is the larger square of its two extremes. A bar
-   one pixel wide is the vertical line over the same pixels; a silent
+/* A line as GDI draws it with a one-pixel pen: a step along the major
+   axis per pixel, the minor coordinate rounded to the nearest, ties
+   towards the smaller, and the end point left out. */
+static void Line(PICTURE *p, LONG x0, LONG y0, LONG x1, LONG y1)
+{
+    LONG dx = x1 - x0, dy = y1 - y0;
+    LONG ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
+    LONG major = ax >= ay ? ax : ay, minor = ax >= ay ? ay : ax;
+    LONG majorStep = (ax >= ay ? dx : dy) < 0 ? -1 : 1;
+    LONG minorStep = (ax >= ay ? dy : dx) < 0 ? -1 : 1;
+    LONG i, q = 0, r = 0, m;
+
+    for (i = 0; i < major; i++)
+    {
+        /* i * minor = q * major + r; a tie rounds up only going down */
+        m = q + (2 * r > major || (minorStep < 0 && 2 * r == major));
+        if (ax >= ay)
+            Plot(p, x0 + i * majorStep, y0 + m * minorStep);
+        else
+            Plot(p, x0 + m * minorStep, y0 + i * majorStep);
+        r += minor;
+        while (r >= major)
+            r -= major, q++;
+    }
+}
+
+/* The peak of a column is the larger square of its two extremes; a silent
    column (level -1) lies wholly below the view. */
-static void DrawLevelColumn(const GRAPH *g, LINES *lines, LONG x, const COLUMNSCAN *scan)
+static void DrawLevelColumn(const GRAPH *g, PICTURE *p, LONG x, const COLUMNSCAN *scan)
 {
     LONG low = scan->Min - g->Centre;
     LONG high = scan->Max - g->Centre;
@@ -258,20 +288,68 @@ static void DrawLevelColumn(const GRAPH *g, LINES *lines, LONG x, const COLUMNSC
     LONG top = (LONG)((1.0 - level) * g->Height * 2);
     LONG height = (LONG)(g->Height * level);
 
-    if (g->Step == 1 && height >= 0)
-        AddLine(g, lines, x, top, x, top + height);
-    else
-        PatBlt(g->Dc, (int)x, (int)top, (int)g->Step, (int)height, BLACKNESS);
+    Fill(p, x, top, g->Step, height);
 }
 
-/* A stroke from the smallest to the largest sample (+1: the end point is
-   left out), joined to the last sample of the column before. */
-static void DrawWaveColumn(const GRAPH *g, LINES *lines, LONG x, const COLUMNSCAN *scan)
+/* A stroke from the smallest to the largest sample, joined to the last
+   sample of the column before. */
+static void DrawWaveColumn(const GRAPH *g, PICTURE *p, LONG x, const COLUMNSCAN *scan)
 {
-    AddLine(g, lines, lines->Last.x, lines->Last.y, x, ToY(g, scan->First));
-    AddLine(g, lines, x, ToY(g, scan->Min), x, ToY(g, scan->Max) + 1);
-    lines->Last.x = x;
-    lines->Last.y = ToY(g, scan->Last);
+    LONG top = ToY(g, scan->Min);
+
+    Line(p, p->LastX, p->LastY, x, ToY(g, scan->First));
+    Fill(p, x, top, 1, ToY(g, scan->Max) + 1 - top);
+    p->LastX = x;
+    p->LastY = ToY(g, scan->Last);
+}
+
+/* The part of the DC the drawing can reach and the clipping lets be seen:
+   its size and the bytes of its bits. */
+static DWORD PictureBytes(HDC dc, const GRAPH *g, LONG width, PICTURE *p)
+{
+    RECT clip;
+    int kind = GetClipBox(dc, &clip);
+
+    p->Left = -1;
+    p->Top = 0;
+    p->Width = p->Height = p->Stride = 0;
+    if (kind == ERROR || kind == NULLREGION)
+        return 0;
+    if (clip.left > p->Left)
+        p->Left = clip.left;
+    if (clip.top > p->Top)
+        p->Top = clip.top;
+    if (clip.right > width + g->Step)
+        clip.right = width + g->Step;
+    if (clip.right <= p->Left || clip.bottom <= p->Top)
+        return 0;
+    p->Width = clip.right - p->Left;
+    p->Height = clip.bottom - p->Top;
+    p->Stride = (p->Width + 31) / 32 * 4;
+    return (DWORD)p->Stride * (DWORD)p->Height;
+}
+
+/* Black where the picture is black; the rest of the DC is left as it is. */
+static void ShowPicture(HDC dc, const PICTURE *p)
+{
+    struct
+    {
+        BITMAPINFOHEADER Header;
+        RGBQUAD Colours[2];
+    } info = {};
+
+    if (p->Width == 0)
+        return;
+    info.Header.biSize = sizeof(info.Header);
+    info.Header.biWidth = p->Width;
+    info.Header.biHeight = -p->Height;
+    info.Header.biPlanes = 1;
+    info.Header.biBitCount = 1;
+    info.Header.biClrUsed = 2;
+    info.Colours[1].rgbRed = info.Colours[1].rgbGreen = info.Colours[1].rgbBlue = 255;
+    StretchDIBits(dc, (int)p->Left, (int)p->Top, (int)p->Width, (int)p->Height,
+                  0, 0, (int)p->Width, (int)p->Height, p->Bits, (BITMAPINFO *)&info,
+                  DIB_RGB_COLORS, SRCAND);
 }
 
 /* Scans one column of `size` bytes where it lies in the file service's
@@ -317,17 +395,15 @@ static LONG ScanColumn(const GRAPH *g, MMIOINFO *info, BYTE *column, LONG size, 
 
 /* Reads the segment column by column and draws each one. A column is
    always read whole; a short read means the end of the file. */
-static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width, LONG range)
+static void DrawColumns(const GRAPH *g, PICTURE *p, BYTE *column, LONG readSize, LONG width, LONG range)
 {
     HMMIO file = WaveDocument.ReadHandle;
     MMIOINFO info;
     COLUMNSCAN scan;
-    static LINES lines;
     LONG total = 0, x = 0, got;
 
-    lines.Count = 0;
-    lines.Last.x = -1;
-    lines.Last.y = g->Wide ? g->Height / 2 : g->Height * 128 / 256;
+    p->LastX = -1;
+    p->LastY = g->Wide ? g->Height / 2 : g->Height * 128 / 256;
     if (mmioGetInfo(file, &info, 0) != MMSYSERR_NOERROR)
         return;
     while (x < width)
@@ -336,9 +412,9 @@ static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width,
         if (got == 0 || scan.Count == 0)
             break;          /* a lone last byte holds no 16-bit sample */
         if (g->Level)
-            DrawLevelColumn(g, &lines, x, &scan);
+            DrawLevelColumn(g, p, x, &scan);
         else
-            DrawWaveColumn(g, &lines, x, &scan);
+            DrawWaveColumn(g, p, x, &scan);
         if (got < readSize)
             break;
         total += got;
@@ -347,7 +423,6 @@ static void DrawColumns(const GRAPH *g, BYTE *column, LONG readSize, LONG width,
         x += g->Step;
     }
     mmioSetInfo(file, &info, 0);
-    FlushLines(g, &lines);
 }
 
 /* An empty range while playing: stop, let the notifications of the stop
@@ -393,6 +468,8 @@ void dispwave(HDC dc)
     int haveRange = 1;
     HMMIO file;
     BYTE *buffer;
+    PICTURE picture;
+    DWORD pictureBytes;
 
     if (PlaybackState.SegmentEnd == 0 && PlaybackState.Playing)
         haveRange = RestartEmptyRange();
@@ -438,15 +515,22 @@ void dispwave(HDC dc)
 
     if (WaveDocument.DrawBits == 8 || WaveDocument.DrawBits == 16)
     {
-        /* whole blocks, whatever the number of channels */
+        /* whole blocks, whatever the number of channels; the picture's bits
+           come first in the same allocation */
         readSize = perColumn * align;
-        buffer = (BYTE *)LocalAlloc(LMEM_FIXED, (SIZE_T)readSize);
+        pictureBytes = PictureBytes(dc, &g, width, &picture);
+        buffer = NULL;
+        if ((DWORD)readSize <= MAXLONG - pictureBytes)
+            buffer = (BYTE *)LocalAlloc(LMEM_FIXED, (SIZE_T)pictureBytes + (SIZE_T)readSize);
         if (!buffer)
         {
             MessageBoxA(App.MainWindow, "dispwave", NULL, MB_OK);
             ExitProcess(1);
         }
-        DrawColumns(&g, buffer, readSize, width, range);
+        picture.Bits = buffer;
+        memset(buffer, 0xFF, pictureBytes);
+        DrawColumns(&g, &picture, buffer + pictureBytes, readSize, width, range);
+        ShowPicture(dc, &picture);
         LocalFree(buffer);
     }
     else
