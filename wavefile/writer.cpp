@@ -112,21 +112,36 @@ static DWORD BytesLanded(HMMIO out, LONG put, DWORD at, DWORD piece)
     return (DWORD)reached - at < piece ? (DWORD)reached - at : piece;
 }
 
+/* The first piece ends, in whole blocks, where the output reaches a 4 KB
+   boundary, so that the full pieces after it fill whole pages of the
+   file: a write that starts inside a page costs the file system about a
+   third more. Where no such length fits the buffer, a full one is taken. */
+static DWORD FirstPiece(DWORD at, LONG align)
+{
+    DWORD piece;
+
+    for (piece = (4096 - at % 4096) % 4096; piece <= PlaybackState.BytesPerBuffer; piece += 4096)
+        if (piece > 0 && piece % (DWORD)align == 0)
+            return piece;
+    return PlaybackState.BytesPerBuffer;
+}
+
 /* Copies BytesLeft bytes through the first audio buffer to the output,
-   whose position is at. Returns the bytes that reached the output, in
-   whole blocks; *failed is set when a read came up short or a write did
-   not take everything. */
+   whose position is at, a buffer's length at a time after the first
+   piece. Returns the bytes that reached the output, in whole blocks;
+   *failed is set when a read came up short or a write did not take
+   everything. */
 static DWORD CopySamples(HMMIO out, DWORD at, int *failed)
 {
     BYTE *buffer = PlaybackState.AudioBuffers[0].Data;
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
-    DWORD written = 0;
+    DWORD written = 0, limit = FirstPiece(at, align);
 
     *failed = 0;
     for (;;)
     {
-        DWORD piece = WaveDocument.BytesLeft <= PlaybackState.BytesPerBuffer
-            ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
+        DWORD piece = WaveDocument.BytesLeft <= limit ? WaveDocument.BytesLeft : limit;
+        limit = PlaybackState.BytesPerBuffer;
         WaveDocument.BytesLeft -= piece;
         PlaybackState.LastChunk = WaveDocument.BytesLeft == 0;
         if (piece == 0)
