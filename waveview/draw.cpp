@@ -50,11 +50,41 @@ static void AddPiece(COLUMNSCAN *scan, const COLUMNSCAN *piece)
 /* Every repaint scans the whole segment, so the extremes are taken a
    vector at a time, in two pairs of registers that work independently:
    32 bytes a step with AVX2 where the processor and Windows offer it,
-   else 16 with SSE2, which every x86 processor Windows runs on has. Each
-   takes whole steps from the start of the run, leaves the lanes' extremes
-   in low and high and returns the number of bytes it took. */
+   else 16 with SSE2, which every x86 processor Windows runs on has; as
+   unsigned bytes, or with Wide as signed 16-bit words. Each takes whole
+   steps from the start of the run, leaves the lanes' extremes in low and
+   high and returns the number of bytes it took. */
+template <int Wide>
 __attribute__((target("sse2")))
-static LONG VectorBytesSse2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
+static __m128i Lower128(__m128i a, __m128i b)
+{
+    return Wide ? _mm_min_epi16(a, b) : _mm_min_epu8(a, b);
+}
+
+template <int Wide>
+__attribute__((target("sse2")))
+static __m128i Higher128(__m128i a, __m128i b)
+{
+    return Wide ? _mm_max_epi16(a, b) : _mm_max_epu8(a, b);
+}
+
+template <int Wide>
+__attribute__((target("avx2")))
+static __m256i Lower256(__m256i a, __m256i b)
+{
+    return Wide ? _mm256_min_epi16(a, b) : _mm256_min_epu8(a, b);
+}
+
+template <int Wide>
+__attribute__((target("avx2")))
+static __m256i Higher256(__m256i a, __m256i b)
+{
+    return Wide ? _mm256_max_epi16(a, b) : _mm256_max_epu8(a, b);
+}
+
+template <int Wide>
+__attribute__((target("sse2")))
+static LONG VectorSse2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
 {
     __m128i lo = *low, hi = *high, lo2 = lo, hi2 = hi;
     LONG i;
@@ -63,18 +93,19 @@ static LONG VectorBytesSse2(const BYTE *p, LONG count, __m128i *low, __m128i *hi
     {
         __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
         __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
-        lo = _mm_min_epu8(lo, a);
-        hi = _mm_max_epu8(hi, a);
-        lo2 = _mm_min_epu8(lo2, b);
-        hi2 = _mm_max_epu8(hi2, b);
+        lo = Lower128<Wide>(lo, a);
+        hi = Higher128<Wide>(hi, a);
+        lo2 = Lower128<Wide>(lo2, b);
+        hi2 = Higher128<Wide>(hi2, b);
     }
-    *low = _mm_min_epu8(lo, lo2);
-    *high = _mm_max_epu8(hi, hi2);
+    *low = Lower128<Wide>(lo, lo2);
+    *high = Higher128<Wide>(hi, hi2);
     return i;
 }
 
+template <int Wide>
 __attribute__((target("avx2")))
-static LONG VectorBytesAvx2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
+static LONG VectorAvx2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
 {
     __m256i lo = _mm256_broadcastsi128_si256(*low), hi = _mm256_broadcastsi128_si256(*high);
     __m256i lo2 = lo, hi2 = hi;
@@ -84,58 +115,15 @@ static LONG VectorBytesAvx2(const BYTE *p, LONG count, __m128i *low, __m128i *hi
     {
         __m256i a = _mm256_loadu_si256((const __m256i *)(p + i));
         __m256i b = _mm256_loadu_si256((const __m256i *)(p + i + 32));
-        lo = _mm256_min_epu8(lo, a);
-        hi = _mm256_max_epu8(hi, a);
-        lo2 = _mm256_min_epu8(lo2, b);
-        hi2 = _mm256_max_epu8(hi2, b);
+        lo = Lower256<Wide>(lo, a);
+        hi = Higher256<Wide>(hi, a);
+        lo2 = Lower256<Wide>(lo2, b);
+        hi2 = Higher256<Wide>(hi2, b);
     }
-    lo = _mm256_min_epu8(lo, lo2);
-    hi = _mm256_max_epu8(hi, hi2);
-    *low = _mm_min_epu8(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
-    *high = _mm_max_epu8(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
-    return i;
-}
-
-__attribute__((target("sse2")))
-static LONG VectorWordsSse2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
-{
-    __m128i lo = *low, hi = *high, lo2 = lo, hi2 = hi;
-    LONG i;
-
-    for (i = 0; i + 32 <= count; i += 32)
-    {
-        __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
-        __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
-        lo = _mm_min_epi16(lo, a);
-        hi = _mm_max_epi16(hi, a);
-        lo2 = _mm_min_epi16(lo2, b);
-        hi2 = _mm_max_epi16(hi2, b);
-    }
-    *low = _mm_min_epi16(lo, lo2);
-    *high = _mm_max_epi16(hi, hi2);
-    return i;
-}
-
-__attribute__((target("avx2")))
-static LONG VectorWordsAvx2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
-{
-    __m256i lo = _mm256_broadcastsi128_si256(*low), hi = _mm256_broadcastsi128_si256(*high);
-    __m256i lo2 = lo, hi2 = hi;
-    LONG i;
-
-    for (i = 0; i + 64 <= count; i += 64)
-    {
-        __m256i a = _mm256_loadu_si256((const __m256i *)(p + i));
-        __m256i b = _mm256_loadu_si256((const __m256i *)(p + i + 32));
-        lo = _mm256_min_epi16(lo, a);
-        hi = _mm256_max_epi16(hi, a);
-        lo2 = _mm256_min_epi16(lo2, b);
-        hi2 = _mm256_max_epi16(hi2, b);
-    }
-    lo = _mm256_min_epi16(lo, lo2);
-    hi = _mm256_max_epi16(hi, hi2);
-    *low = _mm_min_epi16(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
-    *high = _mm_max_epi16(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    lo = Lower256<Wide>(lo, lo2);
+    hi = Higher256<Wide>(hi, hi2);
+    *low = Lower128<Wide>(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
+    *high = Higher128<Wide>(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
     return i;
 }
 
@@ -153,7 +141,7 @@ static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
     COLUMNSCAN piece = { count, p[0], p[count - 1], 255, 0 };
     LONG i;
 
-    i = HaveAvx2() ? VectorBytesAvx2(p, count, &lo, &hi) : VectorBytesSse2(p, count, &lo, &hi);
+    i = HaveAvx2() ? VectorAvx2<0>(p, count, &lo, &hi) : VectorSse2<0>(p, count, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 16; k++)
@@ -176,8 +164,8 @@ static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
     LONG lowest = 32767, highest = -32768, i;
     COLUMNSCAN piece;
 
-    i = HaveAvx2() ? VectorWordsAvx2((const BYTE *)p, count * 2, &lo, &hi)
-                   : VectorWordsSse2((const BYTE *)p, count * 2, &lo, &hi);
+    i = HaveAvx2() ? VectorAvx2<1>((const BYTE *)p, count * 2, &lo, &hi)
+                   : VectorSse2<1>((const BYTE *)p, count * 2, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 8; k++)
