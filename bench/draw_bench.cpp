@@ -13,6 +13,7 @@
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "waveview/waveview.h"
+#include "bench/benchclock.h"
 
 #define SECONDS      600
 #define RATE         44100
@@ -21,17 +22,6 @@
 #define VIEW_HEIGHT  80
 #define ROUNDS       25
 #define BIG_READ     (4 * 1024 * 1024)
-
-static double Now(void)
-{
-    static LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return (double)count.QuadPart / (double)frequency.QuadPart;
-}
 
 static void PutLe32(BYTE *p, DWORD v)
 {
@@ -105,17 +95,6 @@ static int OpenSource(const char *path)
     return 1;
 }
 
-static double TimeDrawing(HDC dc, int mode)
-{
-    double t;
-
-    App.ViewMode = mode;
-    t = Now();
-    dispwave(dc);
-    GdiFlush();
-    return Now() - t;
-}
-
 static double TimePlainRead(const char *path, BYTE *buffer, DWORD *total)
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -132,12 +111,6 @@ static double TimePlainRead(const char *path, BYTE *buffer, DWORD *total)
     t = Now() - t;
     CloseHandle(file);
     return t;
-}
-
-static void Keep(double *best, double t)
-{
-    if (t < *best)
-        *best = t;
 }
 
 int main(void)

@@ -21,6 +21,7 @@
 #include "playback/playback.h"
 #include "waveview/waveview.h"
 #include "tests/support/fakewave.h"
+#include "bench/benchclock.h"
 
 #define RATE        44100
 #define BLOCK       4
@@ -29,14 +30,6 @@
 #define VIEW_HEIGHT 80
 #define ROUNDS      5
 #define OPENS       20
-
-static double Now(void)
-{
-    LARGE_INTEGER count, rate;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&rate);
-    return (double)count.QuadPart / (double)rate.QuadPart;
-}
 
 static double PeakMegabytes(void)
 {
@@ -98,17 +91,6 @@ static int OpenSource(const char *path)
     return OpenWaveFile();
 }
 
-static double TimeDrawing(HDC dc, int mode)
-{
-    double t;
-
-    App.ViewMode = mode;
-    t = Now();
-    dispwave(dc);
-    GdiFlush();
-    return Now() - t;
-}
-
 /* The same bytes as the graph reads, in 4 MB pieces. */
 static double TimeBigReads(const char *path, BYTE *buffer, DWORD from, DWORD count)
 {
@@ -123,12 +105,6 @@ static double TimeBigReads(const char *path, BYTE *buffer, DWORD from, DWORD cou
     t = Now() - t;
     CloseHandle(file);
     return t;
-}
-
-static void Keep(double *best, double t)
-{
-    if (t < *best)
-        *best = t;
 }
 
 static int Draw(const char *path)
