@@ -1,17 +1,4 @@
-# Cross-compiling for 32-bit Windows with Debian's mingw-w64 (posix thread model,
-# which GoogleTest needs for std::mutex). Programs built here run through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# x86: the 32-bit program (build/).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(PELNOR_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${PELNOR_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${PELNOR_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${PELNOR_MINGW_PREFIX}-windres)
-set(CMAKE_AR           ${PELNOR_MINGW_PREFIX}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB       ${PELNOR_MINGW_PREFIX}-gcc-ranlib-posix CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${PELNOR_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
