@@ -6,9 +6,8 @@
 #include "segments/segments.h"
 
 #define MIN_CLIENT_HEIGHT  320
-#define WAVEHDR_BYTES      32
 
-/* Two zeroed 32-byte blocks, one wave header each: a header that was
+/* Two zeroed blocks, one wave header each: a header that was
    never queued has no data pointer. On a failure the program runs on
    without the missing header, holding only what is still locked. */
 static void AllocWaveHeaders(void)

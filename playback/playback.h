@@ -8,6 +8,8 @@
 
 #define BufferUnit      8192          /* frames per buffer at 8000 or 11025 Hz */
 #define LastBufferMark  0x10000000    /* dwUser: the buffer holds a range end */
+/* The wave header as the device reads it: 32 bytes on x86, 48 on x64. */
+#define WAVEHDR_BYTES   ((UINT)sizeof(WAVEHDR))
 
 struct AUDIOBUFFER
 {

@@ -7,8 +7,6 @@
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 
-#define WAVEHDR_BYTES  ((UINT)sizeof(WAVEHDR))
-
 static void CloseDevice(void)
 {
     waveOutClose(PlaybackState.OutputDevice);

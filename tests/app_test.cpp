@@ -112,6 +112,13 @@ TEST_F(StartUp, LoopAndWaveformCarryCheckMarks)
     EXPECT_EQ(IDM_WAVE, App.ViewMode);
 }
 
+TEST_F(StartUp, EachWaveHeaderBlockHoldsAWholeWaveHeader)
+{
+    /* the device reads and playback writes sizeof(WAVEHDR): 48 bytes on x64 */
+    for (int i = 0; i < 2; i++)
+        EXPECT_GE(GlobalSize(App.HeaderBlocks[i]), sizeof(WAVEHDR)) << "block " << i;
+}
+
 TEST_F(StartUp, ChildControlsCarryTheirClassCaptionAndStyle)
 {
     const DWORD button = WS_CHILD | WS_VISIBLE | WS_DISABLED | BS_PUSHBUTTON;
@@ -593,7 +600,7 @@ TEST_F(OpenDialog, OffersWavAndAllFilesWithMustExistAndHiddenReadOnly)
 {
     SetDialogHandler(CancelDialog);
     SendCommand(IDM_OPEN);
-    EXPECT_EQ(76u, Seen.size);
+    EXPECT_EQ((DWORD)OPENFILENAME_SIZE_VERSION_400A, Seen.size);  /* 76 bytes on x86 */
     /* the dialog itself adds OFN_PATHMUSTEXIST to a must-exist request */
     EXPECT_EQ(4100u, Seen.flags & ~OFN_PATHMUSTEXIST);
     EXPECT_EQ(1u, Seen.filterIndex);
