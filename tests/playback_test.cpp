@@ -307,7 +307,9 @@ TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
                 Complete();
                 size_t playing = played < first ? c.First + played : c.Start + (played - first) % span;
                 if (FakeWave.IsOpen)
+                {
                     ASSERT_EQ((LONG)(c.End - playing) / PlaybackState.BlocksPerColumn, PlaybackState.CursorColumn);
+                }
             }
             if (loopOff)
             {

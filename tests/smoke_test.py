@@ -62,11 +62,12 @@ def build_finder(folder):
     exe = os.path.join(folder, "findclass.exe")
     with open(source, "w") as f:
         f.write(FINDER_SOURCE)
-    for compiler in ("i686-w64-mingw32-gcc-posix", "i686-w64-mingw32-gcc"):
+    target = "x86_64-w64-mingw32" if os.environ.get("PELNOR_ARCH") == "x64" else "i686-w64-mingw32"
+    for compiler in (f"{target}-gcc-posix", f"{target}-gcc"):
         if shutil.which(compiler):
             subprocess.run([compiler, "-O1", "-static", "-o", exe, source], check=True)
             return exe
-    raise SystemExit("no i686 mingw-w64 C compiler found")
+    raise SystemExit(f"no {target} C compiler found")
 
 
 def xdotool(*args, timeout=60):

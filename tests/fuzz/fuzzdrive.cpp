@@ -16,6 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "support/canvas.h"
+#include "support/imports.h"
 #include "support/harness.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -45,8 +46,8 @@ static void WINAPI NoPause(DWORD ms)
 {
     SleepEx(ms >= 100 ? 0 : ms, FALSE);
 }
-extern "C" void *FuzzImpSleep __asm__("__imp__Sleep@4");
-void *FuzzImpSleep = (void *)NoPause;
+IMPORT_DOUBLE(Sleep, 4, NoPause);
+static const bool NoPauseLinked = IMPORT_RESOLVES_TO(Sleep, NoPause);
 
 static DWORD WINAPI Watchdog(LPVOID)
 {

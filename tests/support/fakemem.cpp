@@ -1,4 +1,5 @@
 #include "fakemem.h"
+#include "imports.h"
 
 FAKEMEMORY FakeMemory;
 
@@ -7,10 +8,10 @@ void FakeMemoryReset(void)
     FakeMemory = FAKEMEMORY();
 }
 
-static FARPROC RealKernel(const char *name)
+static void *RealKernel(const char *name)
 {
     static HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return GetProcAddress(kernel, name);
+    return (void *)GetProcAddress(kernel, name);
 }
 
 extern "C" {
@@ -84,12 +85,21 @@ static HLOCAL WINAPI CountedLocalFree(HLOCAL handle)
     return result;
 }
 
-void *CountedImpGlobalAlloc  __asm__("__imp__GlobalAlloc@8")  = (void *)CountedGlobalAlloc;
-void *CountedImpGlobalLock   __asm__("__imp__GlobalLock@4")   = (void *)CountedGlobalLock;
-void *CountedImpGlobalUnlock __asm__("__imp__GlobalUnlock@4") = (void *)CountedGlobalUnlock;
-void *CountedImpGlobalFree   __asm__("__imp__GlobalFree@4")   = (void *)CountedGlobalFree;
-void *CountedImpLocalAlloc   __asm__("__imp__LocalAlloc@8")   = (void *)CountedLocalAlloc;
-void *CountedImpLocalLock    __asm__("__imp__LocalLock@4")    = (void *)CountedLocalLock;
-void *CountedImpLocalFree    __asm__("__imp__LocalFree@4")    = (void *)CountedLocalFree;
+IMPORT_DOUBLE(GlobalAlloc,  8, CountedGlobalAlloc);
+IMPORT_DOUBLE(GlobalLock,   4, CountedGlobalLock);
+IMPORT_DOUBLE(GlobalUnlock, 4, CountedGlobalUnlock);
+IMPORT_DOUBLE(GlobalFree,   4, CountedGlobalFree);
+IMPORT_DOUBLE(LocalAlloc,   8, CountedLocalAlloc);
+IMPORT_DOUBLE(LocalLock,    4, CountedLocalLock);
+IMPORT_DOUBLE(LocalFree,    4, CountedLocalFree);
 
 }
+
+static const bool FakeMemoryLinked =
+    IMPORT_RESOLVES_TO(GlobalAlloc, CountedGlobalAlloc) &&
+    IMPORT_RESOLVES_TO(GlobalLock, CountedGlobalLock) &&
+    IMPORT_RESOLVES_TO(GlobalUnlock, CountedGlobalUnlock) &&
+    IMPORT_RESOLVES_TO(GlobalFree, CountedGlobalFree) &&
+    IMPORT_RESOLVES_TO(LocalAlloc, CountedLocalAlloc) &&
+    IMPORT_RESOLVES_TO(LocalLock, CountedLocalLock) &&
+    IMPORT_RESOLVES_TO(LocalFree, CountedLocalFree);

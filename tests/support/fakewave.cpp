@@ -1,13 +1,14 @@
 #include "fakewave.h"
+#include "imports.h"
 
 FAKEWAVEOUT FakeWave;
 
 static const HWAVEOUT FAKE_DEVICE = (HWAVEOUT)(INT_PTR)0x7E57;
 
-static FARPROC RealWinmm(const char *name)
+static void *RealWinmm(const char *name)
 {
     static HMODULE winmm = LoadLibraryA("winmm.dll");
-    return GetProcAddress(winmm, name);
+    return (void *)GetProcAddress(winmm, name);
 }
 
 void FakeWaveReset(bool enabled)
@@ -172,12 +173,21 @@ static MMRESULT WINAPI FakeGetPosition(HWAVEOUT device, LPMMTIME time, UINT size
 }
 
 /* The program calls winmm through these import pointers. */
-void *FakeImpOpen      __asm__("__imp__waveOutOpen@24")            = (void *)FakeOpen;
-void *FakeImpPrepare   __asm__("__imp__waveOutPrepareHeader@12")   = (void *)FakePrepare;
-void *FakeImpUnprepare __asm__("__imp__waveOutUnprepareHeader@12") = (void *)FakeUnprepare;
-void *FakeImpWrite     __asm__("__imp__waveOutWrite@12")           = (void *)FakeWrite;
-void *FakeImpReset     __asm__("__imp__waveOutReset@4")            = (void *)FakeReset;
-void *FakeImpClose     __asm__("__imp__waveOutClose@4")            = (void *)FakeClose;
-void *FakeImpPosition  __asm__("__imp__waveOutGetPosition@12")     = (void *)FakeGetPosition;
+IMPORT_DOUBLE(waveOutOpen,            24, FakeOpen);
+IMPORT_DOUBLE(waveOutPrepareHeader,   12, FakePrepare);
+IMPORT_DOUBLE(waveOutUnprepareHeader, 12, FakeUnprepare);
+IMPORT_DOUBLE(waveOutWrite,           12, FakeWrite);
+IMPORT_DOUBLE(waveOutReset,            4, FakeReset);
+IMPORT_DOUBLE(waveOutClose,            4, FakeClose);
+IMPORT_DOUBLE(waveOutGetPosition,     12, FakeGetPosition);
 
 }
+
+static const bool FakeWaveLinked =
+    IMPORT_RESOLVES_TO(waveOutOpen, FakeOpen) &&
+    IMPORT_RESOLVES_TO(waveOutPrepareHeader, FakePrepare) &&
+    IMPORT_RESOLVES_TO(waveOutUnprepareHeader, FakeUnprepare) &&
+    IMPORT_RESOLVES_TO(waveOutWrite, FakeWrite) &&
+    IMPORT_RESOLVES_TO(waveOutReset, FakeReset) &&
+    IMPORT_RESOLVES_TO(waveOutClose, FakeClose) &&
+    IMPORT_RESOLVES_TO(waveOutGetPosition, FakeGetPosition);
