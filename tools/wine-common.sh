@@ -16,7 +16,15 @@
 #                         ALSA's default device), windows managed by the
 #                         user's window manager
 #
-# All prefixes: WINEARCH=win32, FontLink from Liberation Sans and System to
+# The architecture (x86 or x64) comes from the program run (its PE header),
+# else from the build folder (pelnor-arch.txt, written by CMake). x86 prefixes
+# are WINEARCH=win32, x64 ones win64; a prefix made for the other
+# architecture is made anew. Wine is called through a small `wine` script put
+# first on PATH ($BUILD/wine/bin-ARCH/wine) that starts the architecture's own
+# loader directly: Debian's /usr/bin/wine picks the 32-bit loader whenever
+# wine32 is installed, even on a kernel that cannot run 32-bit code.
+#
+# All prefixes: FontLink from Liberation Sans and System to
 # Noto Sans CJK JP (Japanese text), a regular-weight caption font, Wine's
 # Marlett font for the title-bar buttons, and Japanese as the UI language
 # when the ja_JP.UTF-8 locale is installed.
@@ -49,19 +57,74 @@ pelnor_build_dir() {
     (cd "$dir" && pwd)
 }
 
-# pelnor_wine_env BUILD KIND: exports the environment of prefix KIND
-# (null|x11|x11-display).
+# pelnor_exe_arch FILE: x86 or x64 from a PE image's machine field; nothing
+# for a file that is not one.
+pelnor_exe_arch() {
+    local pe machine
+    [ -f "$1" ] || return 0
+    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$pe" ] || return 0
+    machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+    case $machine in
+        014c) echo x86 ;;
+        8664) echo x64 ;;
+    esac
+}
+
+# pelnor_arch BUILD [PROGRAM]: the architecture of PROGRAM, else of BUILD,
+# else x64 (the one every machine with 64-bit Wine runs).
+pelnor_arch() {
+    local arch
+    arch=$(pelnor_exe_arch "${2:-}")
+    [ -n "$arch" ] || arch=$(cat "$1/pelnor-arch.txt" 2>/dev/null)
+    case $arch in
+        x86|x64) echo "$arch" ;;
+        *) echo x64 ;;
+    esac
+}
+
+# pelnor_loader ARCH: path of Wine's loader for ARCH, checked to start here.
+pelnor_loader() {
+    local loader
+    if [ "$1" = x64 ]; then
+        loader=/usr/lib/wine/wine64
+        [ -x "$loader" ] || loader=$(command -v wine64 2>/dev/null)
+        [ -n "$loader" ] || pelnor_die "64-bit Wine is not installed (run scripts/install-deps)"
+    else
+        # Not /usr/bin/wine: with wine32 missing it starts the 64-bit loader.
+        loader=/usr/lib/wine/wine
+        [ -x "$loader" ] || pelnor_die "32-bit Wine is not installed: use the x64 build (build-x64/)"
+    fi
+    # A 32-bit loader on a kernel without 32-bit support fails to start
+    # ("Exec format error"); say so rather than failing in wineboot.
+    "$loader" --version >/dev/null 2>&1 \
+        || pelnor_die "$loader cannot run here ($1 programs cannot run on this machine); use the other build"
+    echo "$loader"
+}
+
+# pelnor_wine_env BUILD KIND [PROGRAM]: exports the environment of prefix KIND
+# (null|x11|x11-display) for PROGRAM's architecture (or BUILD's).
 pelnor_wine_env() {
     local build=$1 kind=$2
-    command -v wine >/dev/null 2>&1 || pelnor_die "wine is not installed (run scripts/install-deps)"
     export PELNOR_WINE_BASE=$build/wine
+    export PELNOR_ARCH
+    PELNOR_ARCH=$(pelnor_arch "$build" "${3:-}")
+    local loader
+    loader=$(pelnor_loader "$PELNOR_ARCH") || exit 125
     export WINEPREFIX=$PELNOR_WINE_BASE/$kind
-    export WINEARCH=win32
+    if [ "$PELNOR_ARCH" = x86 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
+    mkdir -p "$PELNOR_WINE_BASE/bin-$PELNOR_ARCH" || pelnor_die "cannot create $PELNOR_WINE_BASE"
+    local shim=$PELNOR_WINE_BASE/bin-$PELNOR_ARCH/wine
+    if [ "$(sed -n 3p "$shim" 2>/dev/null)" != "exec $loader \"\$@\"" ]; then
+        printf '#!/bin/sh\nexport WINELOADER=%s\nexec %s "$@"\n' "$loader" "$loader" >"$shim.$$" \
+            && chmod +x "$shim.$$" && mv -f "$shim.$$" "$shim" \
+            || pelnor_die "cannot write $shim"
+    fi
+    export PATH=$PELNOR_WINE_BASE/bin-$PELNOR_ARCH:$PATH
     export WINEDEBUG=${PELNOR_WINEDEBUG:--all}
     # No Mono/Gecko installers (they would ask for a download), no menu
     # entries or file associations written for the desktop.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    mkdir -p "$PELNOR_WINE_BASE" || pelnor_die "cannot create $PELNOR_WINE_BASE"
     pelnor_ui_locale
     # On the user's display the program plays through the desktop's sound
     # system as the user's own Wine would: their HOME (~/.asoundrc, the Pulse
@@ -140,8 +203,8 @@ pelnor_prefix_create() {
     local kind=$1
     pelnor_nolock wineserver -k </dev/null >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
-    echo "${PELNOR_TOOL:-wine}: creating Wine prefix $WINEPREFIX (once, ~15 s)" >&2
-    pelnor_nolock wineboot -i </dev/null >"$PELNOR_WINE_BASE/$kind-boot.log" 2>&1 \
+    echo "${PELNOR_TOOL:-wine}: creating $PELNOR_ARCH Wine prefix $WINEPREFIX (once, ~15 s)" >&2
+    pelnor_nolock wine wineboot -i </dev/null >"$PELNOR_WINE_BASE/$kind-boot.log" 2>&1 \
         || pelnor_die "wineboot failed, see $PELNOR_WINE_BASE/$kind-boot.log"
     pelnor_nolock wineserver -w </dev/null >/dev/null 2>&1
     local graphics=null
@@ -175,20 +238,20 @@ pelnor_prefix_create() {
     # Flush the registry and let the new driver take effect at the next start.
     pelnor_nolock wineserver -k </dev/null >/dev/null 2>&1 || true
     pelnor_nolock wineserver -w </dev/null >/dev/null 2>&1
-    echo "$PELNOR_PREFIX_STAMP" >"$WINEPREFIX/.pelnor-stamp"
+    echo "$PELNOR_PREFIX_STAMP $WINEARCH" >"$WINEPREFIX/.pelnor-stamp"
 }
 
 # pelnor_prefix_ensure KIND: creates the prefix once; safe when several runs
 # start at the same moment (the first creates it, the others wait).
 pelnor_prefix_ensure() {
-    local kind=$1 stamp_file=$WINEPREFIX/.pelnor-stamp
-    if [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$PELNOR_PREFIX_STAMP" ]; then
+    local kind=$1 stamp_file=$WINEPREFIX/.pelnor-stamp stamp="$PELNOR_PREFIX_STAMP $WINEARCH"
+    if [ -f "$stamp_file" ] && [ "$(cat "$stamp_file")" = "$stamp" ]; then
         return 0
     fi
     command -v flock >/dev/null 2>&1 || pelnor_die "flock (util-linux) is missing"
     exec 9>"$PELNOR_WINE_BASE/$kind.lock"
     flock 9
-    if [ ! -f "$stamp_file" ] || [ "$(cat "$stamp_file")" != "$PELNOR_PREFIX_STAMP" ]; then
+    if [ ! -f "$stamp_file" ] || [ "$(cat "$stamp_file")" != "$stamp" ]; then
         pelnor_prefix_create "$kind"
     fi
     flock -u 9
