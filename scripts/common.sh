@@ -1,24 +1,62 @@
-# Sourced by scripts/run and scripts/test: the build folder and its set-up.
+# Sourced by scripts/run and scripts/test: the build folders and their set-up.
+#
+# One source builds two programs: x86 (preset windows) in $PELNOR_BUILD_DIR,
+# default build/, and x64 (preset windows-x64) in the same path with "-x64"
+# appended, default build-x64/. A relative PELNOR_BUILD_DIR is taken from the
+# repository.
 PELNOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-PELNOR_PRESET=${PELNOR_PRESET:-windows}
 
-# Build folder: $PELNOR_BUILD_DIR (relative to the repository) or build/.
-build=${PELNOR_BUILD_DIR:-build}
-case $build in /*) ;; *) build=$PELNOR_ROOT/$build ;; esac
-export PELNOR_BUILD_DIR=$build
+build_base=${PELNOR_BUILD_DIR:-build}
+case $build_base in /*) ;; *) build_base=$PELNOR_ROOT/$build_base ;; esac
 
-pelnor_configure() {
+# pelnor_build_dir ARCH: the build folder of x86 or x64.
+pelnor_build_dir() {
+    if [ "$1" = x64 ]; then echo "$build_base-x64"; else echo "$build_base"; fi
+}
+
+pelnor_preset() {
+    if [ "$1" = x64 ]; then echo windows-x64; else echo windows; fi
+}
+
+# pelnor_can_run ARCH: whether this machine runs ARCH's Windows programs; when
+# not, says why in $pelnor_why.
+pelnor_can_run() {
+    pelnor_why=""
+    if [ "$1" = x86 ]; then
+        # The 32-bit loader of the amd64 package libc6-i386 fails with "Exec
+        # format error" on a kernel without 32-bit support.
+        if [ -x /lib32/ld-linux.so.2 ] && ! /lib32/ld-linux.so.2 --version >/dev/null 2>&1; then
+            pelnor_why="32-bit programs cannot run on this machine (the kernel refuses 32-bit code)"
+        elif [ ! -x /usr/lib/wine/wine ]; then
+            pelnor_why="32-bit Wine (wine32:i386) is not installed"
+        elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+            pelnor_why="32-bit Wine is installed but cannot run here"
+        fi
+    elif [ ! -x /usr/lib/wine/wine64 ] && ! command -v wine64 >/dev/null 2>&1; then
+        pelnor_why="64-bit Wine (wine64) is not installed"
+    fi
+    [ -z "$pelnor_why" ]
+}
+
+pelnor_install_deps() {
     bash "$PELNOR_ROOT/scripts/install-deps"
+}
+
+# pelnor_configure ARCH
+pelnor_configure() {
+    local build
+    build=$(pelnor_build_dir "$1")
     if [ ! -f "$build/build.ninja" ] || [ ! -f "$build/CMakeCache.txt" ]; then
-        (cd "$PELNOR_ROOT" && cmake --preset "$PELNOR_PRESET" -B "$build" -Wno-dev) || return 1
+        (cd "$PELNOR_ROOT" && cmake --preset "$(pelnor_preset "$1")" -B "$build" -Wno-dev) || return 1
     fi
 }
 
-# New source and test files are picked up by the build itself (globs with
-# CONFIGURE_DEPENDS).
-pelnor_build() { # pelnor_build [TARGET...]
-    local targets=()
-    local t
+# pelnor_build ARCH [TARGET...]. New source and test files are picked up by
+# the build itself (globs with CONFIGURE_DEPENDS).
+pelnor_build() {
+    local build targets=() t
+    build=$(pelnor_build_dir "$1")
+    shift
     for t in "$@"; do targets+=(--target "$t"); done
     cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"
 }
