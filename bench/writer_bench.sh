@@ -12,10 +12,11 @@
 # as a share of each. The writer and the range copy are timed inside
 # their processes, cp and dd with their start-up.
 # usage: bench/writer_bench.sh WRITER_BENCH_EXE [RUNNER]
-# RUNNER (default "wine") runs the exe; WINEPREFIX as for the tests.
+# RUNNER (default tools/winerun in the exe's build folder, x86 or x64 as the
+# exe is) runs the exe.
 set -e
 exe=$1
-runner=${2:-wine}
+runner=${2:-"$(cd "$(dirname "$0")/.." && pwd)/tools/winerun --build $(dirname "$exe")"}
 folder=$(mktemp -d /tmp/pelnor-bench.XXXXXX)
 trap 'rm -rf "$folder"' EXIT
 trap 'exit 1' INT TERM

@@ -26,7 +26,7 @@ pelnor_can_run() {
         # The 32-bit loader of the amd64 package libc6-i386 fails with "Exec
         # format error" on a kernel without 32-bit support.
         if [ -x /lib32/ld-linux.so.2 ] && ! /lib32/ld-linux.so.2 --version >/dev/null 2>&1; then
-            pelnor_why="32-bit programs cannot run on this machine (the kernel refuses 32-bit code)"
+            pelnor_why="this kernel does not run 32-bit programs"
         elif [ ! -x /usr/lib/wine/wine ]; then
             pelnor_why="32-bit Wine (wine32:i386) is not installed"
         elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
