@@ -85,6 +85,13 @@ static Bytes DataClaiming(uint32_t size)
     return file;
 }
 
+static Bytes WithRiffSize(Bytes file, uint32_t size)
+{
+    for (size_t i = 0; i < 4; i++)
+        file[4 + i] = (uint8_t)(size >> (8 * i));
+    return file;
+}
+
 static Bytes ResizedFmt(size_t size)
 {
     Bytes fmt = FmtRecord(1, 2, 44100, 16);
@@ -130,6 +137,8 @@ TEST_F(OpenWave, CraftedFilesAreRefusedWithTheirMessage)
         { "block align past 32767", WithFmt(FmtRecord(1, 2, 44100, 16, 0x8000, 176400)),
           "形式チャンクの値が不正です。" },
         { "data over 2 GB", DataClaiming(0x80000000u), "データ チャンクが大きすぎます。" },
+        { "data ending past 2 GB of the file", DataClaiming(0x7FFFFFFFu - 43), "データ チャンクが大きすぎます。" },
+        { "RIFF of almost 4 GB", WithRiffSize(Good(), 0xFFFFFFFCu), "データ チャンクが大きすぎます。" },
         { "no channels", WithFmt(FmtRecord(1, 0, 44100, 16, 4, 176400)), "形式チャンクの値が不正です。" },
         { "no bits per sample", WithFmt(FmtRecord(1, 2, 44100, 0, 4, 176400)), "形式チャンクの値が不正です。" },
         { "sample rate 0", WithFmt(FmtRecord(1, 2, 0, 16, 4, 176400)), "形式チャンクの値が不正です。" },
@@ -147,6 +156,13 @@ TEST_F(OpenWave, CraftedFilesAreRefusedWithTheirMessage)
         ClearBoxes();
         ExpectRefusal(__LINE__, OpenBytes(c.file), c.message);
     }
+}
+
+/* The last byte of the data at the last position a signed 32-bit seek reaches */
+TEST_F(OpenWave, DataEndingAt2GbOpens)
+{
+    EXPECT_EQ(1, OpenBytes(DataClaiming(0x7FFFFFFFu - 44)));
+    EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(OpenWave, MissingFileCannotBeOpened)

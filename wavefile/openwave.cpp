@@ -5,12 +5,18 @@
 
 /* The format block is kept as a 16-bit quantity. */
 #define MAX_FORMAT_BYTES  0xFFFF
-/* The offsets are signed 32-bit byte positions within the data. */
-#define MAX_DATA_BYTES    0x7FFFFFFFUL
+/* The file services seek to signed 32-bit positions: the data, and the
+   offsets within it, must end where such a position still reaches. */
+#define MAX_FILE_OFFSET   0x7FFFFFFFULL
 /* PCM without the extensible format has no speaker layout of its own, and
    Wine's device query ends the process for 48 channels or more: 7.1 is
    the most the program takes. */
 #define MAX_CHANNELS      8
+
+static unsigned long long EndOf(const MMCKINFO *chunk)
+{
+    return (unsigned long long)chunk->dwDataOffset + chunk->cksize;
+}
 
 static WAVEDOCUMENT InitialDocument(void)
 {
@@ -214,9 +220,12 @@ int OpenWaveFile(void)
         return FailOpen("指定したファイルは、WAVEファイルではありません。");
     }
 
+    /* a RIFF chunk ending past a signed 32-bit position is too large for
+       the chunk walk, not broken */
     fmtChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
     if (mmioDescend(WaveDocument.ReadHandle, &fmtChunk, &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
-        return FailOpen("WAVEファイルが壊れています。");
+        return FailOpen(EndOf(&WaveDocument.RiffChunk) > MAX_FILE_OFFSET
+                        ? "データ チャンクが大きすぎます。" : "WAVEファイルが壊れています。");
     if (fmtChunk.cksize > MAX_FORMAT_BYTES)
         return FailOpen("形式チャンクが大きすぎます。");
     if (!AllocFormatBlock(fmtChunk.cksize))
@@ -248,7 +257,7 @@ int OpenWaveFile(void)
     WaveDocument.BytesLeft = WaveDocument.DataSize;
     if (WaveDocument.DataSize == 0)
         return FailOpen("データ チャンクが空です。");
-    if (WaveDocument.DataSize > MAX_DATA_BYTES)
+    if (EndOf(&WaveDocument.DataChunk) > MAX_FILE_OFFSET)
         return FailOpen("データ チャンクが大きすぎます。");
     return 1;
 }
