@@ -277,9 +277,10 @@ TEST_F(Writer, BufferFailureClosesSourceAndLeavesAnEmptyValidOutput)
     }
 }
 
-/* The data chunk claims 4000 bytes, the file ends after 1000. With
-   3-byte blocks 999 bytes are read and 996 kept (an even count needs no
-   pad byte that may not fit); the file ends where the header says. */
+/* The data chunk claims 4000 bytes, the file ends after 1000: the source
+   is to blame, not the disk. With 3-byte blocks 999 bytes are read and
+   996 kept (an even count needs no pad byte that may not fit); the file
+   ends where the header says. */
 TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
 {
     struct { WORD bits; size_t kept; } cases[] = { { 8, 1000 }, { 24, 996 } };
@@ -296,7 +297,7 @@ TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
 
         WriteSegment("out.wav", 0.0, 1.0, CreateMode);
 
-        EXPECT_EQ(std::vector<std::string>{ "Disk full or Disk I/O error" }, BoxTexts());
+        EXPECT_EQ(std::vector<std::string>{ "元のファイルを読み取れません。" }, BoxTexts());
         ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, c.bits), Slice(samples, 0, c.kept),
                            __LINE__);
         ExpectBuffersAndFormatReleased();

@@ -4,6 +4,8 @@
 #include "playback/playback.h"
 
 static const char DiskError[] = "Disk full or Disk I/O error";
+/* The source ended early or could not be read: the disk is not full. */
+static const char SourceError[] = "元のファイルを読み取れません。";
 
 /* The output's own chunks; the document's chunks describe the source. */
 static MMCKINFO OutputRiffChunk;
@@ -129,15 +131,15 @@ static DWORD FirstPiece(DWORD at, LONG align)
 /* Copies BytesLeft bytes through the first audio buffer to the output,
    whose position is at, a buffer's length at a time after the first
    piece. Returns the bytes that reached the output, in whole blocks;
-   *failed is set when a read came up short or a write did not take
-   everything. */
-static DWORD CopySamples(HMMIO out, DWORD at, int *failed)
+   *failure names what went wrong when a read came up short or a write
+   did not take everything. */
+static DWORD CopySamples(HMMIO out, DWORD at, const char **failure)
 {
     BYTE *buffer = PlaybackState.AudioBuffers[0].Data;
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
     DWORD written = 0, limit = FirstPiece(at, align);
 
-    *failed = 0;
+    *failure = NULL;
     for (;;)
     {
         DWORD piece = WaveDocument.BytesLeft <= limit ? WaveDocument.BytesLeft : limit;
@@ -150,18 +152,18 @@ static DWORD CopySamples(HMMIO out, DWORD at, int *failed)
         LONG got = mmioRead(WaveDocument.ReadHandle, (HPSTR)buffer, (LONG)piece);
         if (got != (LONG)piece)
         {
-            *failed = 1;
+            *failure = SourceError;
             piece = got > 0 ? (DWORD)got / align * align : 0;
         }
         LONG put = piece ? mmioWrite(out, (HPSTR)buffer, (LONG)piece) : 0;
         if (put != (LONG)piece)
         {
-            *failed = 1;
+            *failure = DiskError;
             written += BytesLanded(out, put, at + written, piece) / align * align;
             break;
         }
         written += piece;
-        if (*failed)
+        if (*failure)
             break;
     }
     return written;
@@ -242,7 +244,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     HMMIO out;
     LONG start, count;
     DWORD base, written = 0;
-    int failed = 0;
+    const char *failure = NULL;
 
     if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
     {
@@ -283,18 +285,18 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
        would be copied once more. */
     if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, 0, 0)
         || mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
-        failed = 1;
+        failure = SourceError;
     else
-        written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failed);
+        written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failure);
     /* the graph reads through the buffer again; without it the source is
        closed, and the next operation that needs it opens it afresh */
     if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, ReadBufferBytes, 0))
         CloseSourceFile();
-    if (failed)
+    if (failure)
     {
-        ShowWarning(DiskError);
+        ShowWarning(failure);
         CutToWritten(out, base, written);
     }
-    FinishOutput(out, name, failed);
+    FinishOutput(out, name, failure != NULL);
     FreePlayBuffers();
 }
