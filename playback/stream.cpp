@@ -13,9 +13,14 @@ static void CloseDevice(void)
     PlaybackState.OutputDevice = NULL;
 }
 
+/* What would be read after a failed seek belongs to some other place:
+   the source is closed instead, so that the next read fails and is
+   reported. */
 static void SeekSource(LONG offset)
 {
-    mmioSeek(WaveDocument.ReadHandle, (LONG)WaveDocument.DataChunk.dwDataOffset + offset, SEEK_SET);
+    LONG to = (LONG)WaveDocument.DataChunk.dwDataOffset + offset;
+    if (mmioSeek(WaveDocument.ReadHandle, to, SEEK_SET) != to)
+        CloseSourceFile();
 }
 
 static void UnprepareHeaders(void)
@@ -298,9 +303,18 @@ static int IsCurrentNotice(WAVEHDR *header)
     return 1;
 }
 
+/* A refill that cannot read its bytes ends the playback rather than hand
+   the device what the buffer held before. */
 static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
 {
-    mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n);
+    if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n) != (LONG)n)
+    {
+        PlaybackState.Playing = 0;
+        SetStopControl(0);
+        ReclaimHeaders();
+        ReportReadFailure(i, n);
+        return;
+    }
     header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;
     header->dwBufferLength = n;
     header->dwFlags = 0;
@@ -421,15 +435,22 @@ void SeekPlayback(LONG position)
     }
 }
 
+/* Sound systems report a position ahead of what is heard (Wine on
+   PulseAudio by 80 to 100 ms); winmm cannot say by how much. */
+#define DeviceLeadMs  120
+
 /* The data offset of the sound the device is playing, in whole blocks:
    its count of bytes played falls in the stretch of one written buffer.
    Where two stretches meet it counts as the end of the earlier one, so
-   that the end of a pass stays its end. -1 while stopped or when the
-   device does not tell. */
+   that the end of a pass stays its end. Within the device's lead after a
+   loop wrap the end of the previous pass is still being heard, so that
+   is where it counts too. -1 while stopped or when the device does not
+   tell. */
 LONG PlayedOffset(void)
 {
     MMTIME time = {};
     DWORD align = WaveDocument.blockalign > 0 ? (DWORD)WaveDocument.blockalign : 1;
+    DWORD lead = WaveDocument.BytesPerSec / 1000 * DeviceLeadMs;
     DWORD into, best = 0;
     LONG offset = -1;
     int i;
@@ -445,11 +466,14 @@ LONG PlayedOffset(void)
         into = time.u.cb - PlaybackState.DeviceStart[i];
         if (into > PlaybackState.DeviceEnd[i] - PlaybackState.DeviceStart[i])
             continue;
-        if (offset < 0 || into > best)
-        {
-            best = into;
-            offset = PlaybackState.ChunkStart[i] + (LONG)(into - into % align);
-        }
+        if (offset >= 0 && into <= best)
+            continue;
+        best = into;
+        offset = PlaybackState.ChunkStart[i] + (LONG)(into - into % align);
+        /* a buffer that starts a pass after earlier sound was a wrap */
+        if (PlaybackState.ChunkStart[i] == PlaybackState.SegmentStart && PlaybackState.DeviceStart[i] > 0
+            && into < lead)
+            offset = PlaybackState.SegmentEnd;
     }
     return offset;
 }

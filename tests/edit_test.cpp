@@ -418,7 +418,8 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
 }
 
 /* The device's count of bytes played, turned back into a place in the
-   segment: past a pressed play start, wraps and seeks. */
+   segment: past a pressed play start, wraps and seeks. The device runs
+   up to 120 ms (960 bytes here) ahead of what is heard. */
 TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
 {
     struct { const char *what; LONG playStart; int returned; LONG seek; DWORD played; LONG cut; } cases[] = {
@@ -426,7 +427,9 @@ TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
         { "first pass from a pressed point", 4000, 0, -1, 3000, 7000 },
         { "after a wrap", 0, 2, -1, 25000, 1000 },
         { "exactly at a pass end", 0, 2, -1, 24000, 24000 },
-        { "just after a pass end", 0, 2, -1, 24001, 1 },
+        { "just after a pass end: within the device's lead, the pass heard", 0, 2, -1, 24001, 24000 },
+        { "the last of the lead", 0, 2, -1, 24959, 24000 },
+        { "past the lead: the new pass", 0, 2, -1, 24960, 960 },
         { "after a seek", 0, 1, 8000, 2000, 10000 },
         { "no position from the device: the read position", 0, 0, -1, MAXDWORD, 16384 },
     };

@@ -607,18 +607,33 @@ TEST_F(Playback, BufferAllocationFailureClosesTheDeviceAndRestoresIdleControls)
     ExpectIdle(__LINE__);
 }
 
-TEST_F(Playback, ShortReadOfTheFirstFillReportsBufferAndCountAndReleasesEverything)
+/* A source shorter than its header: playback stops at the read that
+   comes up short, in the first fill or in a refill, and the device gets
+   only the file's own bytes. */
+TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
 {
-    Bytes data = PatternBytes(2 * Unit);
-    Bytes file = PcmWav(1, 8000, 8, data);
-    file.resize(file.size() - 6000);
-    WriteSource(file);
-    Play();
+    struct { DWORD units; int completions; const char *text; size_t sent; } cases[] = {
+        { 2, 0, "データチャンクを読み取れません。1 8192", 0 },
+        { 3, 1, "データチャンクを読み取れません。0 8192", 2 * Unit },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.units);
+        ClearBoxes();
+        FakeWaveReset();
+        Bytes data = PatternBytes(c.units * Unit);
+        Bytes file = PcmWav(1, 8000, 8, data);
+        file.resize(file.size() - 6000);
+        WriteSource(file);
+        Play();
+        Complete(c.completions);
 
-    EXPECT_EQ(std::vector<std::string>{ "データチャンクを読み取れません。1 8192" }, BoxTexts());
-    EXPECT_EQ(NULL, WaveDocument.ReadHandle);
-    EXPECT_EQ(0, FakeWaveCount("write"));
-    ExpectIdle(__LINE__);
+        EXPECT_EQ(std::vector<std::string>{ c.text }, BoxTexts());
+        EXPECT_EQ(NULL, WaveDocument.ReadHandle);
+        ExpectBytes(Slice(data, 0, c.sent), FakeWave.Received, __LINE__);
+        EXPECT_FALSE(FakeWave.IsOpen);
+        ExpectIdle(__LINE__);
+    }
 }
 
 struct QueueFailure
