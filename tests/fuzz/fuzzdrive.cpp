@@ -47,7 +47,6 @@ static void WINAPI NoPause(DWORD ms)
     SleepEx(ms >= 100 ? 0 : ms, FALSE);
 }
 IMPORT_DOUBLE(Sleep, 4, NoPause);
-static const bool NoPauseLinked = IMPORT_RESOLVES_TO(Sleep, NoPause);
 
 static DWORD WINAPI Watchdog(LPVOID)
 {

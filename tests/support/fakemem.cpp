@@ -94,12 +94,3 @@ IMPORT_DOUBLE(LocalLock,    4, CountedLocalLock);
 IMPORT_DOUBLE(LocalFree,    4, CountedLocalFree);
 
 }
-
-static const bool FakeMemoryLinked =
-    IMPORT_RESOLVES_TO(GlobalAlloc, CountedGlobalAlloc) &&
-    IMPORT_RESOLVES_TO(GlobalLock, CountedGlobalLock) &&
-    IMPORT_RESOLVES_TO(GlobalUnlock, CountedGlobalUnlock) &&
-    IMPORT_RESOLVES_TO(GlobalFree, CountedGlobalFree) &&
-    IMPORT_RESOLVES_TO(LocalAlloc, CountedLocalAlloc) &&
-    IMPORT_RESOLVES_TO(LocalLock, CountedLocalLock) &&
-    IMPORT_RESOLVES_TO(LocalFree, CountedLocalFree);

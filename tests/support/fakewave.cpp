@@ -182,12 +182,3 @@ IMPORT_DOUBLE(waveOutClose,            4, FakeClose);
 IMPORT_DOUBLE(waveOutGetPosition,     12, FakeGetPosition);
 
 }
-
-static const bool FakeWaveLinked =
-    IMPORT_RESOLVES_TO(waveOutOpen, FakeOpen) &&
-    IMPORT_RESOLVES_TO(waveOutPrepareHeader, FakePrepare) &&
-    IMPORT_RESOLVES_TO(waveOutUnprepareHeader, FakeUnprepare) &&
-    IMPORT_RESOLVES_TO(waveOutWrite, FakeWrite) &&
-    IMPORT_RESOLVES_TO(waveOutReset, FakeReset) &&
-    IMPORT_RESOLVES_TO(waveOutClose, FakeClose) &&
-    IMPORT_RESOLVES_TO(waveOutGetPosition, FakeGetPosition);

@@ -16,13 +16,11 @@
 #define IMPORT_SYMBOL(name, argbytes) "__imp__" #name "@" #argbytes
 #endif
 
-#define IMPORT_DOUBLE(name, argbytes, replacement)                             \
-    extern "C" void *Double_##name __asm__(IMPORT_SYMBOL(name, argbytes));     \
-    void *Double_##name = (void *)(replacement)
-
 /* Taking the address of an imported function reads its import pointer. */
-#define IMPORT_RESOLVES_TO(name, replacement) \
-    ImportResolvesTo(#name, (void *)&name, (void *)(replacement))
+#define IMPORT_DOUBLE(name, argbytes, replacement)                                   \
+    extern "C" void *Double_##name __asm__(IMPORT_SYMBOL(name, argbytes));           \
+    void *Double_##name = (void *)(replacement);                                     \
+    static const bool Linked_##name = ImportResolvesTo(#name, (void *)&name, Double_##name)
 
 static inline bool ImportResolvesTo(const char *name, void *import, void *replacement)
 {
