@@ -28,7 +28,6 @@ struct APPSHELL
     int       ViewMode;            /* IDM_WAVE or IDM_LEVEL */
     int       ClientWidth;
     int       AverageCharWidth;
-    HGLOBAL   HeaderBlocks[2];     /* the two wave-header blocks */
     int       TornDown;            /* teardown has run once */
     char      PathBackup[MAX_PATH];
     OPENFILENAMEA OpenRecord;

@@ -7,40 +7,6 @@
 
 #define MIN_CLIENT_HEIGHT  320
 
-/* Two zeroed blocks, one wave header each: a header that was
-   never queued has no data pointer. On a failure the program runs on
-   without the missing header, holding only what is still locked. */
-static void AllocWaveHeaders(void)
-{
-    int i;
-
-    for (i = 0; i < 2; i++)
-    {
-        App.HeaderBlocks[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT,
-                                          WAVEHDR_BYTES);
-        if (!App.HeaderBlocks[i])
-        {
-            MessageBoxA(NULL, "ヘッダー確保失敗", NULL, MB_ICONWARNING);
-            return;
-        }
-        PlaybackState.WaveHeaders[i] = (WAVEHDR *)GlobalLock(App.HeaderBlocks[i]);
-        if (!PlaybackState.WaveHeaders[i])
-        {
-            MessageBoxA(NULL, "ヘッダーロック失敗", NULL, MB_ICONWARNING);
-            GlobalFree(App.HeaderBlocks[i]);
-            App.HeaderBlocks[i] = NULL;
-            while (--i >= 0)
-            {
-                GlobalUnlock(App.HeaderBlocks[i]);
-                PlaybackState.WaveHeaders[i] = NULL;
-                GlobalFree(App.HeaderBlocks[i]);
-                App.HeaderBlocks[i] = NULL;
-            }
-            return;
-        }
-    }
-}
-
 /* Measures the font, keeps the client height at least 320, takes the menu
    and allocates the two wave headers. The window is created whatever
    happens here. */
@@ -229,8 +195,6 @@ static int OnCommand(HWND hwnd, int id)
 /* Runs on destruction and on the shutdown query; releases each thing once. */
 static void Teardown(void)
 {
-    int i;
-
     if (App.TornDown)
         return;
     App.TornDown = 1;
@@ -238,14 +202,7 @@ static void Teardown(void)
     if (PlaybackState.OutputDevice && PlaybackState.Playing)
         AbandonPlayback();
     CloseDocument();
-    for (i = 0; i < 2; i++)
-        if (App.HeaderBlocks[i])
-        {
-            GlobalUnlock(App.HeaderBlocks[i]);
-            PlaybackState.WaveHeaders[i] = NULL;
-            GlobalFree(App.HeaderBlocks[i]);
-            App.HeaderBlocks[i] = NULL;
-        }
+    FreeWaveHeaders();
     PostQuitMessage(0);
 }
 

@@ -1,4 +1,5 @@
-/* Sizing, allocating and releasing the two audio buffers. */
+/* Sizing, allocating and releasing the two audio buffers, and the two
+   wave headers that describe them to the device. */
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
@@ -118,4 +119,45 @@ void FreePlayBuffers(void)
             ShowPlainBox("GlobalFree");
         buffer->Handle = NULL;
     }
+}
+
+/* Two zeroed blocks, one wave header each, for the program's lifetime:
+   a header that was never queued has no data pointer. On a failure the
+   program runs on without the missing header, holding only what is still
+   locked. */
+void AllocWaveHeaders(void)
+{
+    int i;
+
+    for (i = 0; i < 2; i++)
+    {
+        PlaybackState.HeaderBlocks[i] = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE | GMEM_ZEROINIT,
+                                                    WAVEHDR_BYTES);
+        if (!PlaybackState.HeaderBlocks[i])
+        {
+            MessageBoxA(NULL, "ヘッダー確保失敗", NULL, MB_ICONWARNING);
+            return;
+        }
+        PlaybackState.WaveHeaders[i] = (WAVEHDR *)GlobalLock(PlaybackState.HeaderBlocks[i]);
+        if (!PlaybackState.WaveHeaders[i])
+        {
+            MessageBoxA(NULL, "ヘッダーロック失敗", NULL, MB_ICONWARNING);
+            GlobalFree(PlaybackState.HeaderBlocks[i]);
+            PlaybackState.HeaderBlocks[i] = NULL;
+            FreeWaveHeaders();
+            return;
+        }
+    }
+}
+
+void FreeWaveHeaders(void)
+{
+    for (int i = 0; i < 2; i++)
+        if (PlaybackState.HeaderBlocks[i])
+        {
+            GlobalUnlock(PlaybackState.HeaderBlocks[i]);
+            PlaybackState.WaveHeaders[i] = NULL;
+            GlobalFree(PlaybackState.HeaderBlocks[i]);
+            PlaybackState.HeaderBlocks[i] = NULL;
+        }
 }

@@ -21,7 +21,8 @@ struct AUDIOBUFFER
 struct PLAYBACKSTATE
 {
     AUDIOBUFFER AudioBuffers[2];
-    WAVEHDR    *WaveHeaders[2];       /* allocated by the main window */
+    HGLOBAL     HeaderBlocks[2];      /* the two wave-header blocks, */
+    WAVEHDR    *WaveHeaders[2];       /* locked, for the program's lifetime */
     DWORD       LoadedBytes[2];
     DWORD       BytesPerBuffer;
     HWAVEOUT    OutputDevice;
@@ -54,6 +55,8 @@ extern PLAYBACKSTATE PlaybackState;
 void ComputeBufferSize(const WAVEFORMATEX *format);
 int  AllocPlayBuffers(void);
 void FreePlayBuffers(void);
+void AllocWaveHeaders(void);          /* at the main window's creation */
+void FreeWaveHeaders(void);           /* at its destruction */
 
 /* streaming */
 void StartPlayback(void);

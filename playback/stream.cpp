@@ -146,15 +146,28 @@ static int OpenDevice(void)
     return 0;
 }
 
-static void ReportReadFailure(int i, DWORD count)
+/* Reports why the playback being started, or running, cannot go on and
+   gives back what it holds, newest first: the queued headers, the
+   buffers, the device, the source. The controls return to idle. Playing
+   is cleared before the box, so that a buffer the device gives back
+   meanwhile is not queued again. */
+static void FailPlayback(const char *text)
+{
+    PlaybackState.Playing = 0;
+    ShowWarning(text);
+    ReclaimHeaders();
+    FreePlayBuffers();
+    CloseDevice();
+    CloseSourceFile();
+    SetStopControl(0);
+    SetIdleControls(1);
+}
+
+static void FailRead(int i, DWORD count)
 {
     snprintf(App.ScratchText, sizeof(App.ScratchText), "データチャンクを読み取れません。%d %ld",
              i, (long)count);
-    ShowWarning(App.ScratchText);
-    FreePlayBuffers();
-    CloseSourceFile();
-    CloseDevice();
-    SetIdleControls(1);
+    FailPlayback(App.ScratchText);
 }
 
 /* Fills both buffers from the play start, noting where each chunk starts
@@ -175,8 +188,7 @@ static int FillBuffers(LONG from[2], int endsPass[2])
         if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n)
             != (LONG)n)
         {
-            PlaybackState.Playing = 0;
-            ReportReadFailure(i, n);
+            FailRead(i, n);
             return 0;
         }
         WrapPass();
@@ -186,8 +198,7 @@ static int FillBuffers(LONG from[2], int endsPass[2])
 
 /* Queues the filled buffers, up to the first empty one, marking the one
    that holds the end of a pass, even when that end fills it exactly; 0
-   after a failure, reported and cleaned up. Playing is cleared before any
-   box so that a buffer finishing meanwhile is not queued again. */
+   after a failure, reported and cleaned up. */
 static int QueueBuffers(const LONG from[2], const int endsPass[2])
 {
     int i;
@@ -205,25 +216,13 @@ static int QueueBuffers(const LONG from[2], const int endsPass[2])
 
         if (waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
         {
-            PlaybackState.Playing = 0;
-            header->lpData = NULL;
-            ShowWarning("ウェーブヘッダーの準備ができません");
-            ReclaimHeaders();
-            FreePlayBuffers();
-            CloseDevice();
-            SetIdleControls(1);
-            CloseSourceFile();
+            header->lpData = NULL;          /* nothing to unprepare */
+            FailPlayback("ウェーブヘッダーの準備ができません");
             return 0;
         }
         if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
         {
-            PlaybackState.Playing = 0;
-            ShowWarning("デバイスへの出力に失敗しました。");
-            ReclaimHeaders();
-            FreePlayBuffers();
-            CloseDevice();
-            CloseSourceFile();
-            SetIdleControls(1);
+            FailPlayback("デバイスへの出力に失敗しました。");
             return 0;
         }
         NoteWritten(i, from[i]);
@@ -309,10 +308,7 @@ static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
 {
     if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n) != (LONG)n)
     {
-        PlaybackState.Playing = 0;
-        SetStopControl(0);
-        ReclaimHeaders();
-        ReportReadFailure(i, n);
+        FailRead(i, n);
         return;
     }
     header->lpData = (LPSTR)PlaybackState.AudioBuffers[i].Data;

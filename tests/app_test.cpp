@@ -116,7 +116,7 @@ TEST_F(StartUp, EachWaveHeaderBlockHoldsAWholeWaveHeader)
 {
     /* the device reads and playback writes sizeof(WAVEHDR): 48 bytes on x64 */
     for (int i = 0; i < 2; i++)
-        EXPECT_GE(GlobalSize(App.HeaderBlocks[i]), sizeof(WAVEHDR)) << "block " << i;
+        EXPECT_GE(GlobalSize(PlaybackState.HeaderBlocks[i]), sizeof(WAVEHDR)) << "block " << i;
 }
 
 TEST_F(StartUp, ChildControlsCarryTheirClassCaptionAndStyle)
