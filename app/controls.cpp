@@ -36,8 +36,8 @@ void CutAtLastDot(const char *title, char *out, size_t capacity)
    is nothing to save. */
 static int FirstRowIsSourceName(void)
 {
-    char name[256];
-    char base[256];
+    char name[NAME_CHARS];
+    char base[NAME_CHARS];
 
     if (RowCount() == 0)
         return 1;

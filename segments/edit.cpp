@@ -8,8 +8,6 @@
 #include "playback/playback.h"
 #include "segments/segments.h"
 
-#define NAME_CHARS   256     /* a segment name and its end of text */
-#define TIME_CHARS   100
 
 /* Before 5.0 an edit during playback stops it first and restarts it after;
    later versions play on through the edit. */

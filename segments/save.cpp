@@ -7,8 +7,6 @@
 #include "playback/playback.h"
 #include "segments/segments.h"
 
-#define NAME_CHARS   256     /* an output name and its end of text */
-#define TIME_CHARS   100
 #define ROW_PAUSE    100     /* ms, so the bar can be seen growing */
 
 /* The title's last dot onward, or ".WAV" for a title without one. */
@@ -49,16 +47,10 @@ static int IsSourceFile(const char *outputName)
 static double SaveRow(int row, const char *extension)
 {
     char name[NAME_CHARS];
-    char startText[TIME_CHARS];
-    char endText[TIME_CHARS];
-    double start, end;
+    double start = RowSeconds(row, COL_START), end = RowSeconds(row, COL_END);
     int mode;
 
     GetRowText(row, COL_NAME, name, sizeof(name));
-    GetRowText(row, COL_START, startText, sizeof(startText));
-    GetRowText(row, COL_END, endText, sizeof(endText));
-    start = ParseSeconds(startText);
-    end = ParseSeconds(endText);
 
     if (IsErasedOutput(name))
         return end;
@@ -98,7 +90,6 @@ static void DrawProgress(HDC dc, double end, double total)
 void SaveSegments(void)
 {
     char extension[NAME_CHARS];
-    char endText[TIME_CHARS];
     double total = 0.0;
     HDC dc;
     int count;
@@ -114,10 +105,7 @@ void SaveSegments(void)
 
     count = RowCount();
     if (count > 0)
-    {
-        GetRowText(count - 1, COL_END, endText, sizeof(endText));
-        total = ParseSeconds(endText);
-    }
+        total = RowSeconds(count - 1, COL_END);
     TakeExtension(extension, sizeof(extension));
     Segments.LastWrittenName[0] = '\0';
 

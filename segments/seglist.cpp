@@ -57,6 +57,23 @@ void SelectRow(int row)
     SendMessageA(App.SegmentList, LVM_SETITEMSTATE, (WPARAM)row, (LPARAM)&item);
 }
 
+double RowSeconds(int row, int column)
+{
+    char text[TIME_CHARS];
+
+    GetRowText(row, column, text, sizeof(text));
+    return ParseSeconds(text);
+}
+
+/* Playback, the graph and the cursor all work on the play range. */
+void SetPlayRange(int row)
+{
+    PlaybackState.SegmentEnd   = SecondsToOffset(RowSeconds(row, COL_END));
+    PlaybackState.PlayStart    = SecondsToOffset(RowSeconds(row, COL_START));
+    PlaybackState.SegmentStart = PlaybackState.PlayStart;
+    WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.SegmentStart);
+}
+
 static void InsertColumn(HWND list, int position, const char *caption, int format, int width)
 {
     LVCOLUMNA column = {};
@@ -98,7 +115,7 @@ static void CloseDocumentCommands(void)
 void LoadDocument(HWND window, const char *path, const char *title)
 {
     LVITEMA item = {};
-    char name[256];
+    char name[NAME_CHARS];
     char duration[64];
 
     (void)path;
@@ -139,8 +156,6 @@ void LoadDocument(HWND window, const char *path, const char *title)
 LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
 {
     const NMHDR *header = (const NMHDR *)lParam;
-    char startText[100];
-    char endText[100];
     int row;
 
     if (PlaybackState.Playing &&
@@ -153,12 +168,7 @@ LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
 
     EnableCommand(IDM_JOIN, row != 0);
 
-    GetRowText(row, COL_START, startText, sizeof(startText));
-    GetRowText(row, COL_END, endText, sizeof(endText));
-    PlaybackState.SegmentEnd   = TextToOffset(endText);
-    PlaybackState.PlayStart    = TextToOffset(startText);
-    PlaybackState.SegmentStart = PlaybackState.PlayStart;
-    WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.SegmentStart);
+    SetPlayRange(row);
 
     InvalidateRect(App.WaveView, NULL, TRUE);
     ResetPlayCursor();

@@ -7,13 +7,15 @@
 #include <commctrl.h>
 
 #define ERASED_NAME  "NUL"
+#define NAME_CHARS   256     /* a row's name, or an output name, and its end of text */
+#define TIME_CHARS   100     /* a row's time text and its end of text */
 
 enum { COL_NAME = 0, COL_START = 1, COL_END = 2, COL_TIME = 3 };
 
 struct SEGMENTSTATE
 {
     int  LastHandledRow;              /* row the selection handling last acted on */
-    char LastWrittenName[256];        /* last output name of a save run */
+    char LastWrittenName[NAME_CHARS]; /* last output name of a save run */
 };
 
 extern SEGMENTSTATE Segments;
@@ -29,6 +31,8 @@ int  RowCount(void);
 void GetRowText(int row, int column, char *text, int capacity);
 void SetRowText(int row, int column, const char *text);
 void SelectRow(int row);
+double RowSeconds(int row, int column);       /* a time column read as seconds */
+void SetPlayRange(int row);                   /* the row's times become the play range */
 
 /* editing */
 void DivideSegment(double fraction);

@@ -86,8 +86,6 @@ static void OnPaint(HWND hwnd)
    row's time span; with no row selected the first row's times are used. */
 static void OnLeftPress(LPARAM position)
 {
-    char startText[100];
-    char endText[100];
     LONG width = PlaybackState.WaveViewWidth;
     double start, end, seconds;
     LONG offset;
@@ -98,10 +96,8 @@ static void OnLeftPress(LPARAM position)
     row = FirstSelectedRow();
     if (row < 0)
         row = 0;
-    GetRowText(row, COL_START, startText, sizeof(startText));
-    GetRowText(row, COL_END, endText, sizeof(endText));
-    start = ParseSeconds(startText);
-    end = ParseSeconds(endText);
+    start = RowSeconds(row, COL_START);
+    end = RowSeconds(row, COL_END);
     seconds = start + (end - start) * LOWORD(position) / width;
     offset = SecondsToOffset(seconds);
 
