@@ -223,22 +223,41 @@ static void Plot(PICTURE *p, LONG x, LONG y)
         p->Bits[y * p->Stride + (x >> 3)] &= (BYTE)~(0x80 >> (x & 7));
 }
 
-/* As PatBlt fills: a negative width or height extends to the left or up. */
+/* As PatBlt fills: a negative width or height extends to the left or up.
+   Every pixel of the level graph comes through here, so the rectangle is
+   clipped once and each column is walked down a byte at a time. */
 static void Fill(PICTURE *p, LONG x, LONG y, LONG w, LONG h)
 {
-    LONG i, j;
+    LONG stride = p->Stride, right, bottom, i, j;
+    BYTE *bits, mask;
 
     if (w < 0)
         x += w, w = -w;
     if (h < 0)
         y += h, h = -h;
+    right = x + w;
+    bottom = y + h;
+    if (x < p->Left)
+        x = p->Left;
+    if (right > p->Left + p->Width)
+        right = p->Left + p->Width;
     if (y < p->Top)
-        h -= p->Top - y, y = p->Top;
-    if (y + h > p->Top + p->Height)
-        h = p->Top + p->Height - y;
-    for (i = x; i < x + w; i++)
-        for (j = y; j < y + h; j++)
-            Plot(p, i, j);
+        y = p->Top;
+    if (bottom > p->Top + p->Height)
+        bottom = p->Top + p->Height;
+    if (x >= right || y >= bottom)
+        return;
+    x -= p->Left;
+    right -= p->Left;
+    bits = p->Bits + (y - p->Top) * stride;
+    for (i = x; i < right; i++)
+    {
+        BYTE *b = bits + (i >> 3);
+
+        mask = (BYTE)~(0x80 >> (i & 7));
+        for (j = y; j < bottom; j++, b += stride)
+            *b &= mask;
+    }
 }
 
 /* A line as GDI draws it with a one-pixel pen: a step along the major
@@ -252,15 +271,16 @@ static void Line(PICTURE *p, LONG x0, LONG y0, LONG x1, LONG y1)
     LONG majorStep = (ax >= ay ? dx : dy) < 0 ? -1 : 1;
     LONG minorStep = (ax >= ay ? dy : dx) < 0 ? -1 : 1;
     LONG i, q = 0, r = 0, m;
+    PICTURE at = *p;    /* no plotted byte can change a local: its fields stay in registers */
 
     for (i = 0; i < major; i++)
     {
         /* i * minor = q * major + r; a tie rounds up only going down */
         m = q + (2 * r > major || (minorStep < 0 && 2 * r == major));
         if (ax >= ay)
-            Plot(p, x0 + i * majorStep, y0 + m * minorStep);
+            Plot(&at, x0 + i * majorStep, y0 + m * minorStep);
         else
-            Plot(p, x0 + m * minorStep, y0 + i * majorStep);
+            Plot(&at, x0 + m * minorStep, y0 + i * majorStep);
         r += minor;
         while (r >= major)
             r -= major, q++;
