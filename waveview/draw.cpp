@@ -136,14 +136,43 @@ static int HaveAvx2(void)
     return __builtin_cpu_supports("avx2");
 }
 
+/* The vectors start at a 32-byte boundary, so that none of their loads
+   straddles two cache lines; the bytes or words before it and after the
+   last whole step are taken one at a time. */
+static LONG ToBoundary(const void *p, LONG count)
+{
+    LONG head = (LONG)(-(UINT_PTR)p & 31);
+
+    return head < count ? head : count;
+}
+
+static void BytesOneByOne(const BYTE *p, LONG from, LONG to, LONG *lowest, LONG *highest)
+{
+    for (LONG i = from; i < to; i++)
+    {
+        *lowest = p[i] < *lowest ? p[i] : *lowest;
+        *highest = p[i] > *highest ? p[i] : *highest;
+    }
+}
+
+static void WordsOneByOne(const short *p, LONG from, LONG to, LONG *lowest, LONG *highest)
+{
+    for (LONG i = from; i < to; i++)
+    {
+        *lowest = p[i] < *lowest ? p[i] : *lowest;
+        *highest = p[i] > *highest ? p[i] : *highest;
+    }
+}
+
 static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
 {
     __m128i lo = _mm_set1_epi8((char)0xFF), hi = _mm_setzero_si128();
     BYTE lows[16], highs[16];
     COLUMNSCAN piece = { count, p[0], p[count - 1], 255, 0 };
-    LONG i;
+    LONG head = ToBoundary(p, count), n;
 
-    i = HaveAvx2() ? VectorAvx2<0>(p, count, &lo, &hi) : VectorSse2<0>(p, count, &lo, &hi);
+    n = HaveAvx2() ? VectorAvx2<0>(p + head, count - head, &lo, &hi)
+                   : VectorSse2<0>(p + head, count - head, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 16; k++)
@@ -151,23 +180,22 @@ static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
         piece.Min = lows[k] < piece.Min ? lows[k] : piece.Min;
         piece.Max = highs[k] > piece.Max ? highs[k] : piece.Max;
     }
-    for (; i < count; i++)
-    {
-        piece.Min = p[i] < piece.Min ? p[i] : piece.Min;
-        piece.Max = p[i] > piece.Max ? p[i] : piece.Max;
-    }
+    BytesOneByOne(p, 0, head, &piece.Min, &piece.Max);
+    BytesOneByOne(p, head + n, count, &piece.Min, &piece.Max);
     AddPiece(scan, &piece);
 }
 
+/* Words at an odd address never reach a boundary whole: they start there. */
 static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
 {
     __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
     short lows[8], highs[8];
-    LONG lowest = 32767, highest = -32768, i;
+    LONG lowest = 32767, highest = -32768, head, n;
     COLUMNSCAN piece;
 
-    i = HaveAvx2() ? VectorAvx2<1>((const BYTE *)p, count * 2, &lo, &hi)
-                   : VectorSse2<1>((const BYTE *)p, count * 2, &lo, &hi);
+    head = (UINT_PTR)p & 1 ? 0 : ToBoundary(p, count * 2) / 2;
+    n = HaveAvx2() ? VectorAvx2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi)
+                   : VectorSse2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 8; k++)
@@ -175,11 +203,8 @@ static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
         lowest = lows[k] < lowest ? lows[k] : lowest;
         highest = highs[k] > highest ? highs[k] : highest;
     }
-    for (i /= 2; i < count; i++)
-    {
-        lowest = p[i] < lowest ? p[i] : lowest;
-        highest = p[i] > highest ? p[i] : highest;
-    }
+    WordsOneByOne(p, 0, head, &lowest, &highest);
+    WordsOneByOne(p, head + n / 2, count, &lowest, &highest);
     piece.Count = count;
     piece.First = p[0] + 32768L;
     piece.Last  = p[count - 1] + 32768L;
