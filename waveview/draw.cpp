@@ -48,12 +48,12 @@ static void AddPiece(COLUMNSCAN *scan, const COLUMNSCAN *piece)
 }
 
 /* Every repaint scans the whole segment, so the extremes are taken a
-   vector at a time, in two pairs of registers that work independently:
-   32 bytes a step with AVX2 where the processor and Windows offer it,
-   else 16 with SSE2, which every x86 processor Windows runs on has; as
-   unsigned bytes, or with Wide as signed 16-bit words. Each takes whole
-   steps from the start of the run, leaves the lanes' extremes in low and
-   high and returns the number of bytes it took. */
+   vector at a time, four vectors a step folded into one running low and
+   high: 128 bytes a step with AVX2 where the processor and Windows offer
+   it, else 64 with SSE2, which every x86 processor Windows runs on has;
+   as unsigned bytes, or with Wide as signed 16-bit words. Each takes
+   whole steps from the start of the run, leaves the lanes' extremes in
+   low and high and returns the number of bytes it took. */
 template <int Wide>
 __attribute__((target("sse2")))
 static __m128i Lower128(__m128i a, __m128i b)
@@ -82,24 +82,28 @@ static __m256i Higher256(__m256i a, __m256i b)
     return Wide ? _mm256_max_epi16(a, b) : _mm256_max_epu8(a, b);
 }
 
+/* The empty asm statements keep each loaded vector in its register: GCC
+   otherwise reads every vector twice, once for the min and once for the
+   max, and the loads, not the comparisons, then set the pace. */
 template <int Wide>
 __attribute__((target("sse2")))
 static LONG VectorSse2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
 {
-    __m128i lo = *low, hi = *high, lo2 = lo, hi2 = hi;
+    __m128i lo = *low, hi = *high;
     LONG i;
 
-    for (i = 0; i + 32 <= count; i += 32)
+    for (i = 0; i + 64 <= count; i += 64)
     {
         __m128i a = _mm_loadu_si128((const __m128i *)(p + i));
         __m128i b = _mm_loadu_si128((const __m128i *)(p + i + 16));
-        lo = Lower128<Wide>(lo, a);
-        hi = Higher128<Wide>(hi, a);
-        lo2 = Lower128<Wide>(lo2, b);
-        hi2 = Higher128<Wide>(hi2, b);
+        __m128i c = _mm_loadu_si128((const __m128i *)(p + i + 32));
+        __m128i d = _mm_loadu_si128((const __m128i *)(p + i + 48));
+        __asm__("" : "+x"(a), "+x"(b), "+x"(c), "+x"(d));
+        lo = Lower128<Wide>(lo, Lower128<Wide>(Lower128<Wide>(a, b), Lower128<Wide>(c, d)));
+        hi = Higher128<Wide>(hi, Higher128<Wide>(Higher128<Wide>(a, b), Higher128<Wide>(c, d)));
     }
-    *low = Lower128<Wide>(lo, lo2);
-    *high = Higher128<Wide>(hi, hi2);
+    *low = lo;
+    *high = hi;
     return i;
 }
 
@@ -108,20 +112,18 @@ __attribute__((target("avx2")))
 static LONG VectorAvx2(const BYTE *p, LONG count, __m128i *low, __m128i *high)
 {
     __m256i lo = _mm256_broadcastsi128_si256(*low), hi = _mm256_broadcastsi128_si256(*high);
-    __m256i lo2 = lo, hi2 = hi;
     LONG i;
 
-    for (i = 0; i + 64 <= count; i += 64)
+    for (i = 0; i + 128 <= count; i += 128)
     {
         __m256i a = _mm256_loadu_si256((const __m256i *)(p + i));
         __m256i b = _mm256_loadu_si256((const __m256i *)(p + i + 32));
-        lo = Lower256<Wide>(lo, a);
-        hi = Higher256<Wide>(hi, a);
-        lo2 = Lower256<Wide>(lo2, b);
-        hi2 = Higher256<Wide>(hi2, b);
+        __m256i c = _mm256_loadu_si256((const __m256i *)(p + i + 64));
+        __m256i d = _mm256_loadu_si256((const __m256i *)(p + i + 96));
+        __asm__("" : "+x"(a), "+x"(b), "+x"(c), "+x"(d));
+        lo = Lower256<Wide>(lo, Lower256<Wide>(Lower256<Wide>(a, b), Lower256<Wide>(c, d)));
+        hi = Higher256<Wide>(hi, Higher256<Wide>(Higher256<Wide>(a, b), Higher256<Wide>(c, d)));
     }
-    lo = Lower256<Wide>(lo, lo2);
-    hi = Higher256<Wide>(hi, hi2);
     *low = Lower128<Wide>(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
     *high = Higher128<Wide>(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
     return i;
@@ -134,14 +136,43 @@ static int HaveAvx2(void)
     return __builtin_cpu_supports("avx2");
 }
 
+/* The vectors start at a 32-byte boundary, so that none of their loads
+   straddles two cache lines; the bytes or words before it and after the
+   last whole step are taken one at a time. */
+static LONG ToBoundary(const void *p, LONG count)
+{
+    LONG head = (LONG)(-(UINT_PTR)p & 31);
+
+    return head < count ? head : count;
+}
+
+static void BytesOneByOne(const BYTE *p, LONG from, LONG to, LONG *lowest, LONG *highest)
+{
+    for (LONG i = from; i < to; i++)
+    {
+        *lowest = p[i] < *lowest ? p[i] : *lowest;
+        *highest = p[i] > *highest ? p[i] : *highest;
+    }
+}
+
+static void WordsOneByOne(const short *p, LONG from, LONG to, LONG *lowest, LONG *highest)
+{
+    for (LONG i = from; i < to; i++)
+    {
+        *lowest = p[i] < *lowest ? p[i] : *lowest;
+        *highest = p[i] > *highest ? p[i] : *highest;
+    }
+}
+
 static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
 {
     __m128i lo = _mm_set1_epi8((char)0xFF), hi = _mm_setzero_si128();
     BYTE lows[16], highs[16];
     COLUMNSCAN piece = { count, p[0], p[count - 1], 255, 0 };
-    LONG i;
+    LONG head = ToBoundary(p, count), n;
 
-    i = HaveAvx2() ? VectorAvx2<0>(p, count, &lo, &hi) : VectorSse2<0>(p, count, &lo, &hi);
+    n = HaveAvx2() ? VectorAvx2<0>(p + head, count - head, &lo, &hi)
+                   : VectorSse2<0>(p + head, count - head, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 16; k++)
@@ -149,23 +180,22 @@ static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
         piece.Min = lows[k] < piece.Min ? lows[k] : piece.Min;
         piece.Max = highs[k] > piece.Max ? highs[k] : piece.Max;
     }
-    for (; i < count; i++)
-    {
-        piece.Min = p[i] < piece.Min ? p[i] : piece.Min;
-        piece.Max = p[i] > piece.Max ? p[i] : piece.Max;
-    }
+    BytesOneByOne(p, 0, head, &piece.Min, &piece.Max);
+    BytesOneByOne(p, head + n, count, &piece.Min, &piece.Max);
     AddPiece(scan, &piece);
 }
 
+/* Words at an odd address never reach a boundary whole: they start there. */
 static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
 {
     __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
     short lows[8], highs[8];
-    LONG lowest = 32767, highest = -32768, i;
+    LONG lowest = 32767, highest = -32768, head, n;
     COLUMNSCAN piece;
 
-    i = HaveAvx2() ? VectorAvx2<1>((const BYTE *)p, count * 2, &lo, &hi)
-                   : VectorSse2<1>((const BYTE *)p, count * 2, &lo, &hi);
+    head = (UINT_PTR)p & 1 ? 0 : ToBoundary(p, count * 2) / 2;
+    n = HaveAvx2() ? VectorAvx2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi)
+                   : VectorSse2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
     for (int k = 0; k < 8; k++)
@@ -173,11 +203,8 @@ static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
         lowest = lows[k] < lowest ? lows[k] : lowest;
         highest = highs[k] > highest ? highs[k] : highest;
     }
-    for (i /= 2; i < count; i++)
-    {
-        lowest = p[i] < lowest ? p[i] : lowest;
-        highest = p[i] > highest ? p[i] : highest;
-    }
+    WordsOneByOne(p, 0, head, &lowest, &highest);
+    WordsOneByOne(p, head + n / 2, count, &lowest, &highest);
     piece.Count = count;
     piece.First = p[0] + 32768L;
     piece.Last  = p[count - 1] + 32768L;
@@ -221,22 +248,41 @@ static void Plot(PICTURE *p, LONG x, LONG y)
         p->Bits[y * p->Stride + (x >> 3)] &= (BYTE)~(0x80 >> (x & 7));
 }
 
-/* As PatBlt fills: a negative width or height extends to the left or up. */
+/* As PatBlt fills: a negative width or height extends to the left or up.
+   Every pixel of the level graph comes through here, so the rectangle is
+   clipped once and each column is walked down a byte at a time. */
 static void Fill(PICTURE *p, LONG x, LONG y, LONG w, LONG h)
 {
-    LONG i, j;
+    LONG stride = p->Stride, right, bottom, i, j;
+    BYTE *bits, mask;
 
     if (w < 0)
         x += w, w = -w;
     if (h < 0)
         y += h, h = -h;
+    right = x + w;
+    bottom = y + h;
+    if (x < p->Left)
+        x = p->Left;
+    if (right > p->Left + p->Width)
+        right = p->Left + p->Width;
     if (y < p->Top)
-        h -= p->Top - y, y = p->Top;
-    if (y + h > p->Top + p->Height)
-        h = p->Top + p->Height - y;
-    for (i = x; i < x + w; i++)
-        for (j = y; j < y + h; j++)
-            Plot(p, i, j);
+        y = p->Top;
+    if (bottom > p->Top + p->Height)
+        bottom = p->Top + p->Height;
+    if (x >= right || y >= bottom)
+        return;
+    x -= p->Left;
+    right -= p->Left;
+    bits = p->Bits + (y - p->Top) * stride;
+    for (i = x; i < right; i++)
+    {
+        BYTE *b = bits + (i >> 3);
+
+        mask = (BYTE)~(0x80 >> (i & 7));
+        for (j = y; j < bottom; j++, b += stride)
+            *b &= mask;
+    }
 }
 
 /* A line as GDI draws it with a one-pixel pen: a step along the major
@@ -250,15 +296,16 @@ static void Line(PICTURE *p, LONG x0, LONG y0, LONG x1, LONG y1)
     LONG majorStep = (ax >= ay ? dx : dy) < 0 ? -1 : 1;
     LONG minorStep = (ax >= ay ? dy : dx) < 0 ? -1 : 1;
     LONG i, q = 0, r = 0, m;
+    PICTURE at = *p;    /* no plotted byte can change a local: its fields stay in registers */
 
     for (i = 0; i < major; i++)
     {
         /* i * minor = q * major + r; a tie rounds up only going down */
         m = q + (2 * r > major || (minorStep < 0 && 2 * r == major));
         if (ax >= ay)
-            Plot(p, x0 + i * majorStep, y0 + m * minorStep);
+            Plot(&at, x0 + i * majorStep, y0 + m * minorStep);
         else
-            Plot(p, x0 + m * minorStep, y0 + i * majorStep);
+            Plot(&at, x0 + m * minorStep, y0 + i * majorStep);
         r += minor;
         while (r >= major)
             r -= major, q++;
