@@ -74,7 +74,6 @@ static int OpenSource(const char *path)
     WaveDocument.ReadHandle = mmioOpenA((LPSTR)path, NULL, MMIO_READ | MMIO_ALLOCBUF);
     if (!WaveDocument.ReadHandle)
         return 0;
-    mmioSetBuffer(WaveDocument.ReadHandle, NULL, DrawBufferBytes, 0);    /* as the graph reads it */
     WaveDocument.RiffChunk.fccType = mmioFOURCC('W', 'A', 'V', 'E');
     if (mmioDescend(WaveDocument.ReadHandle, &WaveDocument.RiffChunk, NULL, MMIO_FINDRIFF))
         return 0;

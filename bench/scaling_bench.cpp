@@ -123,7 +123,6 @@ static int Draw(const char *path)
     PlaybackState.WaveViewHeight = VIEW_HEIGHT;
     PlaybackState.SegmentStart = 0;
     PlaybackState.SegmentEnd = (LONG)WaveDocument.DataSize;
-    mmioSetBuffer(WaveDocument.ReadHandle, NULL, DrawBufferBytes, 0);    /* as the graph reads it */
 
     /* the peak is the repaints' own, taken before the reads' buffer is
        made; then the three take turns, round after round, and the best

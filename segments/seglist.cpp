@@ -185,3 +185,31 @@ LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
     }
     return DefWindowProcA(window, WM_NOTIFY, wParam, lParam);
 }
+
+/* An empty range while playing: stop, let the notifications of the stop
+   be handled, take the range from the selected row again and restart.
+   With no row selected there is no range: playback stays stopped and
+   the result is 0. */
+int RestartEmptyRange(void)
+{
+    MSG msg;
+    int row;
+
+    StopPlayback();
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+    {
+        if (msg.message == WM_QUIT)
+            ExitProcess(1);
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    row = FirstSelectedRow();
+    if (row < 0)
+        return 0;
+    if (row != 0)
+        EnableCommand(IDM_JOIN, 1);
+    SetPlayRange(row);
+    StartPlayback();
+    return 1;
+}

@@ -227,6 +227,45 @@ protected:
 struct Format { int bits, channels; };
 const Format Formats[] = { { 8, 1 }, { 8, 2 }, { 16, 1 }, { 16, 2 }, { 8, 3 }, { 16, 3 } };
 
+/* Each vector kernel against the plain scan, from every start within a
+   vector and for every length past one whole AVX2 step: the extremes are
+   planted at places that move with the start and the length. */
+TEST(Scan, EveryKernelFindsWhatThePlainScanFinds)
+{
+    const int kernels[] = { ScanSse2, ScanAvx2 };
+    static BYTE data[32 + 2 * 130];
+    for (int wide = 0; wide < 2; wide++)
+        for (int kernel : kernels)
+        {
+            if (kernel == ScanAvx2 && !__builtin_cpu_supports("avx2"))
+                continue;
+            for (LONG offset = 0; offset < 32; offset++)
+                for (LONG length = 0; length <= 130; length++)
+                {
+                    for (size_t i = 0; i < sizeof(data); i++)
+                        data[i] = (BYTE)(100 + (i * 37 + length) % 50);
+                    if (length > 1)
+                    {
+                        LONG at = (length * 7 + offset) % length;
+                        LONG other = (at + 1 + (length * 3 + offset * 5) % (length - 1)) % length;
+                        BYTE *low = data + offset + (wide + 1) * at, *high = data + offset + (wide + 1) * other;
+                        low[0] = 3, low[wide] = wide ? 0x80 : 3;
+                        high[0] = 250, high[wide] = wide ? 0x7F : 250;
+                    }
+                    COLUMNSCAN plain = {}, fast = {};
+                    SetScanKernel(ScanPlain);
+                    ScanSamples(wide, data + offset, length * (wide + 1), &plain);
+                    SetScanKernel(kernel);
+                    ScanSamples(wide, data + offset, length * (wide + 1), &fast);
+                    SetScanKernel(ScanBest);
+                    if (memcmp(&plain, &fast, sizeof(plain)) != 0)
+                        FAIL() << (wide ? "words" : "bytes") << ", kernel " << kernel << ", start " << offset
+                               << ", length " << length << ": min " << fast.Min << " max " << fast.Max
+                               << ", plainly " << plain.Min << " " << plain.Max;
+                }
+        }
+}
+
 TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
 {
     for (const Format &f : Formats)

@@ -37,6 +37,28 @@ void CloseSourceFile(void)
     }
 }
 
+int BufferSource(int buffering, LONG *position)
+{
+    static const LONG bytes[] = { ReadBufferBytes, DrawBufferBytes, 0 };
+    HMMIO file = WaveDocument.ReadHandle;
+    MMIOINFO info;
+    LONG at = mmioSeek(file, 0, SEEK_CUR);
+    int set = 1;
+
+    if (mmioGetInfo(file, &info, 0) != MMSYSERR_NOERROR)
+        set = 0;
+    else if (info.cchBuffer != bytes[buffering]
+             && !(buffering == DrawBuffering && info.cchBuffer > bytes[buffering]))
+    {
+        set = mmioSetBuffer(file, NULL, bytes[buffering], 0) == MMSYSERR_NOERROR;
+        if (at != -1 && mmioSeek(file, at, SEEK_SET) != at)
+            at = -1;
+    }
+    if (position)
+        *position = at;
+    return set;
+}
+
 /* Reports the failure and leaves the document closed with no format held. */
 static int FailOpen(const char *text)
 {
@@ -184,10 +206,9 @@ int OpenWaveFile(void)
                                             MMIO_READ | MMIO_ALLOCBUF);
         if (!WaveDocument.ReadHandle)
             return FailOpen("ファイルを開けません。");
-        /* The graph reads the whole segment at every repaint; a larger
-           buffer than the file service's 8 KB default saves most of the
-           copying. Should it be refused, the default buffer still works. */
-        mmioSetBuffer(WaveDocument.ReadHandle, NULL, ReadBufferBytes, 0);
+        /* Should the buffer be refused, the file service's 8 KB default
+           still works. */
+        BufferSource(HeaderBuffering, NULL);
         WaveDocument.DataSize = 0;
         WaveDocument.BytesPerSec = 0;
         WaveDocument.RiffChunk.fccType = 0;

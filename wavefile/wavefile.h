@@ -28,7 +28,15 @@ struct WAVEDOCUMENT
 
 extern WAVEDOCUMENT WaveDocument;
 
-enum { ReadBufferBytes = 256 * 1024 };   /* I/O buffer of the source's read handle */
+/* How the source's read handle buffers, for the job at hand: a small
+   buffer for the chunk walk, the checks before a save and the play
+   refills; a larger one for the graph, which reads the whole segment (the
+   kernel's copy passes both the page cache and the buffer through the
+   processor's cache, and at 512 KB the two still fit in a 1 MB L2, so the
+   scan that follows finds the samples there); none for the writer's copy,
+   which reads straight into the audio buffer. */
+enum { HeaderBuffering, DrawBuffering, CopyBuffering };
+enum { ReadBufferBytes = 256 * 1024, DrawBufferBytes = 512 * 1024 };
 
 /* opening and validation */
 int  OpenWaveFile(void);
@@ -36,6 +44,10 @@ void ClassifyFormat(const WAVEFORMATEX *format);
 UINT AllocFormatBlock(UINT size);
 void ReleaseFormatBlock(void);
 void CloseSourceFile(void);         /* closes ReadHandle if open */
+/* Puts the source into a job's buffering at the same read position; the
+   graph keeps a larger buffer it finds. *position (may be null) gets that
+   position, -1 when it was lost. 0 when the buffer could not be set. */
+int  BufferSource(int buffering, LONG *position);
 
 /* header repair: 0 when rewritten, 1 when refused or failed */
 int  RepairWaveHeader(void);

@@ -283,14 +283,15 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     /* The source is read unbuffered while copying, straight into the
        audio buffer: through the file services' own buffer every byte
        would be copied once more. */
-    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, 0, 0)
-        || mmioSeek(WaveDocument.ReadHandle, WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET) == -1)
+    if (!BufferSource(CopyBuffering, NULL)
+        || mmioSeek(WaveDocument.ReadHandle, (LONG)WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET)
+           != (LONG)WaveDocument.DataChunk.dwDataOffset + start)
         failure = SourceError;
     else
         written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failure);
     /* the graph reads through the buffer again; without it the source is
        closed, and the next operation that needs it opens it afresh */
-    if (mmioSetBuffer(WaveDocument.ReadHandle, NULL, ReadBufferBytes, 0))
+    if (!BufferSource(HeaderBuffering, NULL))
         CloseSourceFile();
     if (failure)
     {

@@ -45,23 +45,6 @@ static int DocumentShown(void)
     return RowCount() > 0 && WaveDocument.ReadHandle && (LONG)WaveDocument.DataSize > 0;
 }
 
-/* The open keeps a small I/O buffer, as its chunk walk and the check of
-   the source before every save read only headers; the graph, which reads
-   the whole segment, takes a large one before it draws. The file position
-   is put back for the streaming. Refused, the small buffer still serves. */
-static void GrowReadBuffer(void)
-{
-    HMMIO file = WaveDocument.ReadHandle;
-    MMIOINFO info;
-    LONG at;
-
-    if (mmioGetInfo(file, &info, 0) != MMSYSERR_NOERROR || info.cchBuffer >= DrawBufferBytes)
-        return;
-    at = mmioSeek(file, 0, SEEK_CUR);
-    mmioSetBuffer(file, NULL, DrawBufferBytes, 0);
-    mmioSeek(file, at, SEEK_SET);
-}
-
 static void OnPaint(HWND hwnd)
 {
     PAINTSTRUCT ps;
@@ -74,10 +57,7 @@ static void OnPaint(HWND hwnd)
     if (RowCount() > 0 && WaveDocument.DocumentPath[0] && !WaveDocument.ReadHandle)
         OpenWaveFile();
     if (DocumentShown())
-    {
-        GrowReadBuffer();
         dispwave(dc);
-    }
     EndPaint(hwnd, &ps);
     SetCursor(previous);
 }

@@ -1,16 +1,41 @@
 /* Wave view: the waveform and level graph of the selected segment, and
-   the graph window's painting and mouse handling. */
+   the graph window's painting and mouse handling. A repaint reads the
+   segment column by column (draw.cpp), takes each column's extremes
+   (scan.cpp), draws it into a one-bit picture and blits that
+   (picture.cpp); viewwnd.cpp is the window. */
 #ifndef PELNOR_WAVEVIEW_H
 #define PELNOR_WAVEVIEW_H
 
 #include <windows.h>
 
-/* I/O buffer of the source while the graph reads it: a repaint reads the
-   whole segment, and fewer, larger reads cost less; but the kernel's copy
-   passes both the page cache and the buffer through the processor's
-   cache, and at 512 KB the two still fit in a 1 MB L2, so the scan that
-   follows finds the samples there. */
-enum { DrawBufferBytes = 512 * 1024 };
+/* One column's samples, offset to be unsigned (8-bit: 0..255, 16-bit:
+   0..65535): how many, the first, the last, the smallest and the largest.
+   A column read in pieces is scanned piece by piece. */
+struct COLUMNSCAN
+{
+    LONG Count, First, Last, Min, Max;
+};
+
+/* The drawing is made in memory, a bit per pixel, over the part of the DC
+   that can be seen, and handed to GDI in one blit: a GDI call per line
+   costs far more than the line's few pixels. A set bit is white. */
+struct PICTURE
+{
+    BYTE *Bits;                  /* top-down rows of Stride bytes */
+    LONG Left, Top, Width, Height, Stride;
+    LONG LastX, LastY;           /* waveform: where the next join starts */
+};
+
+/* the scan; ScanBest picks the fastest kernel the processor offers */
+enum { ScanBest, ScanPlain, ScanSse2, ScanAvx2 };
+void SetScanKernel(int kernel);
+void ScanSamples(int wide, const BYTE *p, LONG n, COLUMNSCAN *scan);
+
+/* the picture */
+DWORD PictureBytes(HDC dc, LONG right, PICTURE *p);
+void  Fill(PICTURE *p, LONG x, LONG y, LONG w, LONG h);
+void  Line(PICTURE *p, LONG x0, LONG y0, LONG x1, LONG y1);
+void  ShowPicture(HDC dc, const PICTURE *p);
 
 void dispwave(HDC dc);
 LRESULT CALLBACK WaveViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
