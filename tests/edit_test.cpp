@@ -173,7 +173,7 @@ TEST_F(Edit, EraseNamesSelectedRowNulAndKeepsTimesAndControls)
                       { "NUL", "1.50000", "3.00000", "1.50000" } }), AllRows());
     EXPECT_EQ(1, FirstSelectedRow());
     EXPECT_EQ(12000, PlaybackState.SegmentStart);
-    ExpectCommands(before, __LINE__);
+    EXPECT_COMMANDS(before);
 
     ClearSelection();
     SendCommand(IDM_ERASE);
@@ -364,12 +364,12 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
     ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
-                     { IDM_RENAME, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
+                      { IDM_RENAME, true } });
 
     /* once stopped, the first row's new name makes Save available */
     SendCommand(IDM_STOP);
-    ExpectCommands({ { IDM_SAVE, true }, { IDM_STOP, false } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, true }, { IDM_STOP, false } });
 }
 
 TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)

@@ -160,13 +160,8 @@ protected:
         SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(1, PlaybackState.Playing);
         EXPECT_TRUE(FakeWave.IsOpen);
-        EXPECT_FALSE(MenuEnabled(IDM_PLAY));
-        EXPECT_FALSE(ButtonEnabled(IDM_PLAY));
-        EXPECT_FALSE(MenuEnabled(IDM_OPEN));
-        EXPECT_FALSE(ButtonEnabled(IDM_OPEN));
+        EXPECT_COMMANDS({ { IDM_PLAY, false }, { IDM_OPEN, false }, { IDM_STOP, true } });
         EXPECT_FALSE(MenuEnabled(IDM_SAVE));
-        EXPECT_TRUE(MenuEnabled(IDM_STOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_STOP));
     }
 
     /* Idle, device closed without ever being refused a close, buffers given back. */
@@ -181,12 +176,7 @@ protected:
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[1].Handle);
         EXPECT_EQ(GlobalBefore, FakeMemory.LiveGlobal.size());
-        EXPECT_TRUE(MenuEnabled(IDM_PLAY));
-        EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
-        EXPECT_TRUE(MenuEnabled(IDM_OPEN));
-        EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
-        EXPECT_FALSE(MenuEnabled(IDM_STOP));
-        EXPECT_FALSE(ButtonEnabled(IDM_STOP));
+        EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_OPEN, true }, { IDM_STOP, false } });
     }
     void ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line);
 };
@@ -702,20 +692,17 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
         SetLoop(0);
         Play();
         ExpectPlayingControls(__LINE__);
-        EXPECT_EQ(version >= 0x500, MenuEnabled(IDM_LOOP));
-        EXPECT_EQ(version >= 0x500, ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, version >= 0x500);
 
         Complete();
         ExpectIdle(__LINE__);
-        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, true);
 
         Play();
         SendCommand(IDM_STOP);
         PumpMessages();
         ExpectIdle(__LINE__);
-        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
     }
 }

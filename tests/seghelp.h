@@ -113,24 +113,4 @@ inline UINT RowState(int row)
                               LVIS_SELECTED | LVIS_FOCUSED);
 }
 
-/* The state of one command, as the menu and the button show it. */
-struct CommandState
-{
-    int Id;
-    bool Enabled;
-};
-
-inline void ExpectCommands(const std::vector<CommandState> &expected, int line)
-{
-    for (const CommandState &c : expected)
-    {
-        SCOPED_TRACE(testing::Message() << "command " << c.Id << ", called from line " << line);
-        EXPECT_EQ(c.Enabled, MenuEnabled(c.Id));
-        if (c.Id != IDM_RENAME)
-        {
-            EXPECT_EQ(c.Enabled, ButtonEnabled(c.Id));
-        }
-    }
-}
-
 #endif
