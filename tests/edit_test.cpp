@@ -322,14 +322,6 @@ TEST_F(Edit, RandomEditSequencesKeepRowsTilingTheData)
    sound hardware. */
 class EditWhilePlaying : public Edit {};
 
-static int CallsSince(size_t from, const char *what)
-{
-    int n = 0;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-        n += FakeWave.Calls[i].What == what;
-    return n;
-}
-
 /* The first bytes the device received since a mark, against the source
    from a data offset on. */
 static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int line)
@@ -356,11 +348,11 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(0, CallsSince(calls, "close"));
-    EXPECT_EQ(0, CallsSince(calls, "open"));
+    EXPECT_EQ(0, FakeWaveCount("close", calls));
+    EXPECT_EQ(0, FakeWaveCount("open", calls));
     /* the rows passing through while the list is rebuilt are not sought:
        one jump, to the second half */
-    EXPECT_EQ(1, CallsSince(calls, "reset"));
+    EXPECT_EQ(1, FakeWaveCount("reset", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
     ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
@@ -385,8 +377,8 @@ TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(1, CallsSince(calls, "close"));
-    EXPECT_EQ(1, CallsSince(calls, "open"));
+    EXPECT_EQ(1, FakeWaveCount("close", calls));
+    EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.PlayStart);
     ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
@@ -408,8 +400,8 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(1, CallsSince(calls, "close"));
-    EXPECT_EQ(1, CallsSince(calls, "open"));
+    EXPECT_EQ(1, FakeWaveCount("close", calls));
+    EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(1, RowTotal());
     EXPECT_EQ(0, PlaybackState.PlayStart);
     EXPECT_EQ(24000, PlaybackState.SegmentEnd);

@@ -36,23 +36,18 @@ std::ostream &operator<<(std::ostream &out, const Queued &q)
 std::vector<Queued> WritesFrom(size_t from)
 {
     std::vector<Queued> writes;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-    {
-        const FakeWaveCall &call = FakeWave.Calls[i];
-        if (call.What != "write" || call.Result != MMSYSERR_NOERROR)
-            continue;
-        Queued q = { call.Header == PlaybackState.WaveHeaders[0] ? 0 : 1, call.Length,
-                     (DWORD)(call.User & 0xFFFF), (call.User & LastBufferMark) != 0 };
-        writes.push_back(q);
-    }
+    for (const FakeWaveCall &call : FakeWaveCallsFrom(from))
+        if (call.What == "write" && call.Result == MMSYSERR_NOERROR)
+            writes.push_back({ call.Header == PlaybackState.WaveHeaders[0] ? 0 : 1, call.Length,
+                               (DWORD)(call.User & 0xFFFF), (call.User & LastBufferMark) != 0 });
     return writes;
 }
 
 std::vector<std::string> CallNamesFrom(size_t from)
 {
     std::vector<std::string> names;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-        names.push_back(FakeWave.Calls[i].What);
+    for (const FakeWaveCall &call : FakeWaveCallsFrom(from))
+        names.push_back(call.What);
     return names;
 }
 
@@ -653,10 +648,11 @@ TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
         Play();
 
         EXPECT_EQ(std::vector<std::string>{ c.Text }, BoxTexts());
+        std::vector<FakeWaveCall> calls = FakeWaveCallsFrom(0);
         size_t failed = 0;
-        while (failed < FakeWave.Calls.size() && FakeWave.Calls[failed].Result == MMSYSERR_NOERROR)
+        while (failed < calls.size() && calls[failed].Result == MMSYSERR_NOERROR)
             failed++;
-        ASSERT_LT(failed, FakeWave.Calls.size());
+        ASSERT_LT(failed, calls.size());
         EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1));
         EXPECT_EQ(NULL, WaveDocument.ReadHandle);
         EXPECT_EQ(NULL, PlaybackState.WaveHeaders[0]->lpData);
