@@ -1,6 +1,6 @@
 #include <math.h>
 #include <random>
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* voice.wav: 3 s at 8000 Hz, mono, 8 bits; one byte is one block. */
 class Edit : public AppTest

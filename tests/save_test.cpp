@@ -1,5 +1,5 @@
 #include <algorithm>
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* song.wav: 4 s at 8000 Hz, mono, 8 bits; one byte is one block. */
 class Save : public AppTest

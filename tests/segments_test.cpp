@@ -1,4 +1,4 @@
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* 8000 Hz, mono, 8 bits: one byte per block, 8000 bytes a second. */
 static const uint32_t Rate = 8000;

@@ -7,8 +7,8 @@
 #include <commctrl.h>
 #include <string>
 #include <vector>
-#include "support/harness.h"
-#include "support/wavbuild.h"
+#include "harness.h"
+#include "wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
