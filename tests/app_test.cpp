@@ -755,8 +755,7 @@ TEST_F(HeaderFailure, WarnsReleasesWhatItTookAndStartsAnyway)
 
         EXPECT_TRUE(IsWindowVisible(App.MainWindow));
         EXPECT_EQ("PELNOR", WindowText(App.MainWindow));
-        EXPECT_TRUE(MenuEnabled(IDM_OPEN));
-        EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
+        EXPECT_COMMAND(IDM_OPEN, true);
 
         DestroyWindow(App.MainWindow);
         EXPECT_EQ(c.taken, FakeMemory.GlobalFrees);
@@ -807,8 +806,7 @@ TEST_F(TeardownWhilePlaying, ShutdownQueryReleasesEverythingOnceAndLeavesTheCont
         EXPECT_TRUE(FakeMemory.LiveGlobal.empty());
         EXPECT_TRUE(FakeMemory.LiveLocal.empty());
         EXPECT_TRUE(Boxes().empty()) << (Boxes().empty() ? "" : Boxes()[0].Text);
-        EXPECT_TRUE(MenuEnabled(IDM_STOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_STOP));
+        EXPECT_COMMAND(IDM_STOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_PLAY));
         EXPECT_FALSE(ButtonEnabled(IDM_OPEN));
 

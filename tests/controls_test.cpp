@@ -20,16 +20,6 @@ static void ShowDocument(const char *title, const char *firstRowName)
     SendMessageA(App.SegmentList, LVM_INSERTITEMA, 0, (LPARAM)&row);
 }
 
-static void ExpectCommand(int id, bool enabled, bool hasButton, int line)
-{
-    SCOPED_TRACE(testing::Message() << "command " << id << ", called from line " << line);
-    EXPECT_EQ(enabled, MenuEnabled(id));
-    if (hasButton)
-    {
-        EXPECT_EQ(enabled, ButtonEnabled(id));
-    }
-}
-
 class IdleControls : public AppTest {};
 
 TEST_F(IdleControls, SaveFollowsTheFirstRowAgainstTheCutTitle)
@@ -54,7 +44,7 @@ TEST_F(IdleControls, SaveFollowsTheFirstRowAgainstTheCutTitle)
         ShowDocument(c.title, c.row);
         EnableCommand(IDM_SAVE, !c.save);
         SetIdleControls(c.enable);
-        ExpectCommand(IDM_SAVE, c.save, true, __LINE__);
+        EXPECT_COMMAND(IDM_SAVE, c.save);
     }
 }
 
@@ -63,9 +53,7 @@ TEST_F(IdleControls, EmptyListLeavesNothingToSave)
     ShowDocument("voice.wav", NULL);
     EnableCommand(IDM_SAVE, 1);
     SetIdleControls(1);
-    ExpectCommand(IDM_SAVE, false, true, __LINE__);
-    ExpectCommand(IDM_PLAY, true, true, __LINE__);
-    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_PLAY, true }, { IDM_OPEN, true } });
 }
 
 TEST_F(IdleControls, PlayAndOpenFollowTheArgumentAndStopStaysAsItWas)
@@ -73,15 +61,11 @@ TEST_F(IdleControls, PlayAndOpenFollowTheArgumentAndStopStaysAsItWas)
     ShowDocument("voice.wav", "voice");
     EnableCommand(IDM_STOP, 1);
     SetIdleControls(0);
-    ExpectCommand(IDM_PLAY, false, true, __LINE__);
-    ExpectCommand(IDM_OPEN, false, true, __LINE__);
-    ExpectCommand(IDM_STOP, true, true, __LINE__);
+    EXPECT_COMMANDS({ { IDM_PLAY, false }, { IDM_OPEN, false }, { IDM_STOP, true } });
 
     EnableCommand(IDM_STOP, 0);
     SetIdleControls(1);
-    ExpectCommand(IDM_PLAY, true, true, __LINE__);
-    ExpectCommand(IDM_OPEN, true, true, __LINE__);
-    ExpectCommand(IDM_STOP, false, true, __LINE__);
+    EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_OPEN, true }, { IDM_STOP, false } });
 }
 
 TEST_F(IdleControls, OthersAreLeftAlone)
@@ -92,16 +76,13 @@ TEST_F(IdleControls, OthersAreLeftAlone)
         EnableCommand(id, 1);
     SetIdleControls(0);
     for (int id : ids)
-        ExpectCommand(id, true, id != IDM_RENAME, __LINE__);
+        EXPECT_COMMAND(id, true);
     for (int id : ids)
         EnableCommand(id, 0);
     SetIdleControls(1);
     for (int id : ids)
-        ExpectCommand(id, false, id != IDM_RENAME, __LINE__);
-    ExpectCommand(IDM_EXIT, true, false, __LINE__);
-    ExpectCommand(IDM_ABOUT, true, false, __LINE__);
-    ExpectCommand(IDM_WAVE, true, false, __LINE__);
-    ExpectCommand(IDM_LEVEL, true, false, __LINE__);
+        EXPECT_COMMAND(id, false);
+    EXPECT_COMMANDS({ { IDM_EXIT, true }, { IDM_ABOUT, true }, { IDM_WAVE, true }, { IDM_LEVEL, true } });
 }
 
 TEST_F(IdleControls, LoopIsSwitchedOnlyBeforeVersion5)
@@ -116,12 +97,12 @@ TEST_F(IdleControls, LoopIsSwitchedOnlyBeforeVersion5)
         App.PlatformVersion = c.version;
         EnableCommand(IDM_LOOP, 1);
         SetIdleControls(0);
-        ExpectCommand(IDM_LOOP, !c.follows, true, __LINE__);
+        EXPECT_COMMAND(IDM_LOOP, !c.follows);
         SetIdleControls(1);
-        ExpectCommand(IDM_LOOP, true, true, __LINE__);
+        EXPECT_COMMAND(IDM_LOOP, true);
         EnableCommand(IDM_LOOP, 0);
         SetIdleControls(1);
-        ExpectCommand(IDM_LOOP, c.follows, true, __LINE__);
+        EXPECT_COMMAND(IDM_LOOP, c.follows);
     }
 }
 
@@ -130,12 +111,9 @@ class StopControl : public AppTest {};
 TEST_F(StopControl, SwitchesStopAlone)
 {
     SetStopControl(1);
-    ExpectCommand(IDM_STOP, true, true, __LINE__);
-    ExpectCommand(IDM_PLAY, false, true, __LINE__);
-    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+    EXPECT_COMMANDS({ { IDM_STOP, true }, { IDM_PLAY, false }, { IDM_OPEN, true } });
     SetStopControl(0);
-    ExpectCommand(IDM_STOP, false, true, __LINE__);
-    ExpectCommand(IDM_OPEN, true, true, __LINE__);
+    EXPECT_COMMANDS({ { IDM_STOP, false }, { IDM_OPEN, true } });
 }
 
 class Title : public AppTest {};

@@ -25,31 +25,16 @@ import tempfile
 import time
 import wave
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from hostcheck import (build_dir, check, main_window, output, running, summary,  # noqa: E402
+                       tool, wait_for, xdotool)
+
 PROBE = ('echo "HOME $HOME"; echo "XDG ${XDG_RUNTIME_DIR-}"; echo "PULSE ${PULSE_SERVER-}"; '
          'wine reg query "HKCU\\Software\\Wine\\Drivers"; wine reg query "HKCU\\Software\\Wine\\X11 Driver"; '
          'wine "$0" --devices')
 # The open's messages for the wave mapper's answers to the format query.
 QUERY_MESSAGES = {2: "範囲外のデバイスIDが指定されました。", 4: "他のソフトが再生回路を使っています。",
                   7: "メモリの割り当てができません。", 32: "この形式を再生できるドライバがありません。"}
-
-failures = []
-
-
-def check(what, ok, detail=""):
-    print(f"{what}: {'ok' if ok else 'FAILED'} {detail}".rstrip(), flush=True)
-    if not ok:
-        failures.append(what)
-
-
-def output(cmd, env=None, timeout=180):
-    """Exit code and output; through a file, since Wine's background processes
-    would hold a pipe open."""
-    with tempfile.TemporaryFile("w+") as out:
-        code = subprocess.run(cmd, env=env, stdout=out, stderr=subprocess.DEVNULL, timeout=timeout).returncode
-        out.seek(0)
-        return code, out.read()
 
 
 def probe(cmd, env=None):
@@ -60,19 +45,6 @@ def probe(cmd, env=None):
     return found
 
 
-def xdotool(*args):
-    return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=60)
-
-
-def wait_for(test, seconds=30):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if test():
-            return True
-        time.sleep(0.2)
-    return False
-
-
 def open_on_desktop(build, winecheck):
     """Inside the display session: the window is managed, and opening a WAV
     file loads it or, without a device, shows the device query's message."""
@@ -81,16 +53,15 @@ def open_on_desktop(build, winecheck):
         with wave.open(os.path.join(folder, "take.wav"), "wb") as w:
             w.setparams((2, 2, 44100, 0, "NONE", "not compressed"))
             w.writeframes(bytes(44100 * 4))
-        program = subprocess.Popen(["wine", os.environ["PELNOR_EXE"]], cwd=folder,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            found = xdotool("search", "--sync", "--onlyvisible", "--name", "^PELNOR$").stdout.split()
-            check("main window", bool(found))
-            if not found:
+        with running(os.environ["PELNOR_EXE"], cwd=folder,
+                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL):
+            wid = main_window()
+            check("main window", bool(wid))
+            if not wid:
                 return
-            info = subprocess.run(["xwininfo", "-id", found[0]], capture_output=True, text=True).stdout
+            info = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True).stdout
             check("window managed (not override-redirect)", "Override Redirect State: no" in info)
-            xdotool("windowfocus", "--sync", found[0])
+            xdotool("windowfocus", "--sync", wid)
             xdotool("key", "ctrl+o")
             check("open dialog", wait_for(lambda: xdotool("search", "--onlyvisible", "--name", "開く").returncode == 0))
             time.sleep(0.5)
@@ -104,22 +75,16 @@ def open_on_desktop(build, winecheck):
                 check("  in a box captioned エラー", "caption エラー" in box)
             else:
                 check(f"{devices} wave-out device(s): file loaded", wait_for(
-                    lambda: xdotool("getwindowname", found[0]).stdout.strip() == "PELNOR:take.wav"))
-        finally:
-            # Nothing of this session outlives the stand-in display.
-            subprocess.run(["wineserver", "-k"])
-            program.wait()
+                    lambda: xdotool("getwindowname", wid).stdout.strip() == "PELNOR:take.wav"))
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1
-                            else os.environ.get("PELNOR_BUILD_DIR", os.path.join(ROOT, "build")))
+    build = build_dir()
     winecheck = os.path.join(build, "winecheck.exe")
     if os.environ.get("PELNOR_DESKTOP_INSIDE"):
         open_on_desktop(build, winecheck)
-        return 1 if failures else 0
-    xrun = os.environ.get("PELNOR_XRUN") or os.path.join(ROOT, "tools", "xrun")
-    winerun = os.environ.get("PELNOR_WINERUN") or os.path.join(ROOT, "tools", "winerun")
+        return summary()
+    xrun, winerun = tool("xrun"), tool("winerun")
     os.environ.setdefault("PELNOR_EXE", os.path.join(build, "pelnor.exe"))
 
     null = probe([winerun, "--build", build, "reg", "query", "HKCU\\Software\\Wine\\Drivers"])
@@ -167,8 +132,7 @@ def main():
     finally:
         server.terminate()
         server.wait()
-    print(f"{len(failures)} failed" if failures else "all passed", flush=True)
-    return 1 if failures else 0
+    return summary()
 
 
 if __name__ == "__main__":

@@ -92,11 +92,8 @@ TEST_F(Device, ShortSegmentPlaysToItsEndAndEverythingGoesIdle)
     ASSERT_TRUE(WaitFor(PlaybackEnded));
     EXPECT_EQ(1, Returns);
     ExpectReleased(__LINE__);
-    EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
-    EXPECT_TRUE(MenuEnabled(IDM_PLAY));
+    EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_STOP, false } });
     EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
-    EXPECT_FALSE(ButtonEnabled(IDM_STOP));
-    EXPECT_FALSE(MenuEnabled(IDM_STOP));
     EXPECT_TRUE(Boxes().empty());
 }
 

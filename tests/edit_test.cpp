@@ -1,6 +1,6 @@
 #include <math.h>
 #include <random>
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* voice.wav: 3 s at 8000 Hz, mono, 8 bits; one byte is one block. */
 class Edit : public AppTest
@@ -173,7 +173,7 @@ TEST_F(Edit, EraseNamesSelectedRowNulAndKeepsTimesAndControls)
                       { "NUL", "1.50000", "3.00000", "1.50000" } }), AllRows());
     EXPECT_EQ(1, FirstSelectedRow());
     EXPECT_EQ(12000, PlaybackState.SegmentStart);
-    ExpectCommands(before, __LINE__);
+    EXPECT_COMMANDS(before);
 
     ClearSelection();
     SendCommand(IDM_ERASE);
@@ -322,14 +322,6 @@ TEST_F(Edit, RandomEditSequencesKeepRowsTilingTheData)
    sound hardware. */
 class EditWhilePlaying : public Edit {};
 
-static int CallsSince(size_t from, const char *what)
-{
-    int n = 0;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-        n += FakeWave.Calls[i].What == what;
-    return n;
-}
-
 /* The first bytes the device received since a mark, against the source
    from a data offset on. */
 static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int line)
@@ -356,20 +348,20 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(0, CallsSince(calls, "close"));
-    EXPECT_EQ(0, CallsSince(calls, "open"));
+    EXPECT_EQ(0, FakeWaveCount("close", calls));
+    EXPECT_EQ(0, FakeWaveCount("open", calls));
     /* the rows passing through while the list is rebuilt are not sought:
        one jump, to the second half */
-    EXPECT_EQ(1, CallsSince(calls, "reset"));
+    EXPECT_EQ(1, FakeWaveCount("reset", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
     ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
-                     { IDM_RENAME, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
+                      { IDM_RENAME, true } });
 
     /* once stopped, the first row's new name makes Save available */
     SendCommand(IDM_STOP);
-    ExpectCommands({ { IDM_SAVE, true }, { IDM_STOP, false } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, true }, { IDM_STOP, false } });
 }
 
 TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
@@ -385,8 +377,8 @@ TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(1, CallsSince(calls, "close"));
-    EXPECT_EQ(1, CallsSince(calls, "open"));
+    EXPECT_EQ(1, FakeWaveCount("close", calls));
+    EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.PlayStart);
     ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
@@ -408,8 +400,8 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
     PumpMessages();
 
     EXPECT_TRUE(PlaybackState.Playing);
-    EXPECT_EQ(1, CallsSince(calls, "close"));
-    EXPECT_EQ(1, CallsSince(calls, "open"));
+    EXPECT_EQ(1, FakeWaveCount("close", calls));
+    EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(1, RowTotal());
     EXPECT_EQ(0, PlaybackState.PlayStart);
     EXPECT_EQ(24000, PlaybackState.SegmentEnd);

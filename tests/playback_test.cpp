@@ -36,23 +36,18 @@ std::ostream &operator<<(std::ostream &out, const Queued &q)
 std::vector<Queued> WritesFrom(size_t from)
 {
     std::vector<Queued> writes;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-    {
-        const FakeWaveCall &call = FakeWave.Calls[i];
-        if (call.What != "write" || call.Result != MMSYSERR_NOERROR)
-            continue;
-        Queued q = { call.Header == PlaybackState.WaveHeaders[0] ? 0 : 1, call.Length,
-                     (DWORD)(call.User & 0xFFFF), (call.User & LastBufferMark) != 0 };
-        writes.push_back(q);
-    }
+    for (const FakeWaveCall &call : FakeWaveCallsFrom(from))
+        if (call.What == "write" && call.Result == MMSYSERR_NOERROR)
+            writes.push_back({ call.Header == PlaybackState.WaveHeaders[0] ? 0 : 1, call.Length,
+                               (DWORD)(call.User & 0xFFFF), (call.User & LastBufferMark) != 0 });
     return writes;
 }
 
 std::vector<std::string> CallNamesFrom(size_t from)
 {
     std::vector<std::string> names;
-    for (size_t i = from; i < FakeWave.Calls.size(); i++)
-        names.push_back(FakeWave.Calls[i].What);
+    for (const FakeWaveCall &call : FakeWaveCallsFrom(from))
+        names.push_back(call.What);
     return names;
 }
 
@@ -160,13 +155,8 @@ protected:
         SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(1, PlaybackState.Playing);
         EXPECT_TRUE(FakeWave.IsOpen);
-        EXPECT_FALSE(MenuEnabled(IDM_PLAY));
-        EXPECT_FALSE(ButtonEnabled(IDM_PLAY));
-        EXPECT_FALSE(MenuEnabled(IDM_OPEN));
-        EXPECT_FALSE(ButtonEnabled(IDM_OPEN));
+        EXPECT_COMMANDS({ { IDM_PLAY, false }, { IDM_OPEN, false }, { IDM_STOP, true } });
         EXPECT_FALSE(MenuEnabled(IDM_SAVE));
-        EXPECT_TRUE(MenuEnabled(IDM_STOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_STOP));
     }
 
     /* Idle, device closed without ever being refused a close, buffers given back. */
@@ -181,12 +171,7 @@ protected:
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[1].Handle);
         EXPECT_EQ(GlobalBefore, FakeMemory.LiveGlobal.size());
-        EXPECT_TRUE(MenuEnabled(IDM_PLAY));
-        EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
-        EXPECT_TRUE(MenuEnabled(IDM_OPEN));
-        EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
-        EXPECT_FALSE(MenuEnabled(IDM_STOP));
-        EXPECT_FALSE(ButtonEnabled(IDM_STOP));
+        EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_OPEN, true }, { IDM_STOP, false } });
     }
     void ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line);
 };
@@ -663,10 +648,11 @@ TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
         Play();
 
         EXPECT_EQ(std::vector<std::string>{ c.Text }, BoxTexts());
+        std::vector<FakeWaveCall> calls = FakeWaveCallsFrom(0);
         size_t failed = 0;
-        while (failed < FakeWave.Calls.size() && FakeWave.Calls[failed].Result == MMSYSERR_NOERROR)
+        while (failed < calls.size() && calls[failed].Result == MMSYSERR_NOERROR)
             failed++;
-        ASSERT_LT(failed, FakeWave.Calls.size());
+        ASSERT_LT(failed, calls.size());
         EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1));
         EXPECT_EQ(NULL, WaveDocument.ReadHandle);
         EXPECT_EQ(NULL, PlaybackState.WaveHeaders[0]->lpData);
@@ -702,20 +688,17 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
         SetLoop(0);
         Play();
         ExpectPlayingControls(__LINE__);
-        EXPECT_EQ(version >= 0x500, MenuEnabled(IDM_LOOP));
-        EXPECT_EQ(version >= 0x500, ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, version >= 0x500);
 
         Complete();
         ExpectIdle(__LINE__);
-        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, true);
 
         Play();
         SendCommand(IDM_STOP);
         PumpMessages();
         ExpectIdle(__LINE__);
-        EXPECT_TRUE(MenuEnabled(IDM_LOOP));
-        EXPECT_TRUE(ButtonEnabled(IDM_LOOP));
+        EXPECT_COMMAND(IDM_LOOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
     }
 }

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* song.wav: 4 s at 8000 Hz, mono, 8 bits; one byte is one block. */
 class Save : public AppTest
@@ -237,9 +237,9 @@ TEST_F(Save, ControlsAfterSavingFollowSelection)
         SetRows({ Row("a", "0.00000", "2.00000"), Row("b", "2.00000", "4.00000") }, c.selected);
         EnableCommand(IDM_ERASE, 0);
         SendCommand(IDM_SAVE);
-        ExpectCommands({ { IDM_SAVE, true }, { IDM_OPEN, true }, { IDM_PLAY, true },
-                         { IDM_DIVIDE, true }, { IDM_JOIN, c.join }, { IDM_ERASE, false },
-                         { IDM_STOP, false } }, __LINE__);
+        EXPECT_COMMANDS({ { IDM_SAVE, true }, { IDM_OPEN, true }, { IDM_PLAY, true },
+                          { IDM_DIVIDE, true }, { IDM_JOIN, c.join }, { IDM_ERASE, false },
+                          { IDM_STOP, false } });
     }
 }
 
@@ -339,8 +339,8 @@ TEST_F(Save, EmptyListWritesNothingAndEnablesCommands)
 
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ((std::vector<std::string>{ "bad.wav", "song.wav" }), FilesHere());
-    ExpectCommands({ { IDM_SAVE, true }, { IDM_OPEN, true }, { IDM_PLAY, true },
-                     { IDM_DIVIDE, true }, { IDM_JOIN, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, true }, { IDM_OPEN, true }, { IDM_PLAY, true },
+                      { IDM_DIVIDE, true }, { IDM_JOIN, true } });
 }
 
 /* Saving driven by tests/save_check.py, which builds the source with

@@ -1,4 +1,4 @@
-#include "seghelp.h"
+#include "support/seghelp.h"
 
 /* 8000 Hz, mono, 8 bits: one byte per block, 8000 bytes a second. */
 static const uint32_t Rate = 8000;
@@ -39,10 +39,9 @@ TEST_F(SegmentList, DurationIsDataSizeOverByteRateWithFiveDecimals)
 TEST_F(SegmentList, LoadedDocumentAllowsDivideOnly)
 {
     OpenWave("song.wav", 1, Rate, 8, 2 * Rate);
-    ExpectCommands({ { IDM_OPEN, true }, { IDM_SAVE, false }, { IDM_PLAY, true },
-                     { IDM_STOP, false }, { IDM_LOOP, true }, { IDM_DIVIDE, true },
-                     { IDM_JOIN, false }, { IDM_ERASE, false }, { IDM_RENAME, false } },
-                   __LINE__);
+    EXPECT_COMMANDS({ { IDM_OPEN, true }, { IDM_SAVE, false }, { IDM_PLAY, true },
+                      { IDM_STOP, false }, { IDM_LOOP, true }, { IDM_DIVIDE, true },
+                      { IDM_JOIN, false }, { IDM_ERASE, false }, { IDM_RENAME, false } });
 }
 
 TEST_F(SegmentList, FailedOpenEmptiesListLeavesStartUpControlsAndNamesFileInCaption)
@@ -63,10 +62,9 @@ TEST_F(SegmentList, FailedOpenEmptiesListLeavesStartUpControlsAndNamesFileInCapt
     EXPECT_EQ(0, RowTotal());
     EXPECT_EQ(NULL, WaveDocument.ReadHandle);
     EXPECT_TRUE(FakeMemory.LiveLocal.empty());
-    ExpectCommands({ { IDM_OPEN, true }, { IDM_SAVE, false }, { IDM_PLAY, false },
-                     { IDM_STOP, false }, { IDM_LOOP, true }, { IDM_DIVIDE, false },
-                     { IDM_JOIN, false }, { IDM_ERASE, false }, { IDM_RENAME, false } },
-                   __LINE__);
+    EXPECT_COMMANDS({ { IDM_OPEN, true }, { IDM_SAVE, false }, { IDM_PLAY, false },
+                      { IDM_STOP, false }, { IDM_LOOP, true }, { IDM_DIVIDE, false },
+                      { IDM_JOIN, false }, { IDM_ERASE, false }, { IDM_RENAME, false } });
 }
 
 /* The name column takes what three 14-character columns leave of the
@@ -119,27 +117,27 @@ TEST_F(SegmentList, ColumnsHaveCaptionsAlignmentAndWidths)
 TEST_F(SegmentList, ControlTableEventByEvent)
 {
     OpenWave("song.wav", 1, Rate, 8, 4 * Rate);
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_JOIN, false }, { IDM_ERASE, false },
-                     { IDM_RENAME, false } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_JOIN, false }, { IDM_ERASE, false },
+                      { IDM_RENAME, false } });
 
     SendCommand(IDM_DIVIDE);
-    ExpectCommands({ { IDM_SAVE, true }, { IDM_JOIN, true }, { IDM_ERASE, true },
-                     { IDM_RENAME, true }, { IDM_DIVIDE, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, true }, { IDM_JOIN, true }, { IDM_ERASE, true },
+                      { IDM_RENAME, true }, { IDM_DIVIDE, true } });
 
     SelectOnly(0);
-    ExpectCommands({ { IDM_JOIN, false } }, __LINE__);
+    EXPECT_COMMAND(IDM_JOIN, false);
     SelectOnly(1);
-    ExpectCommands({ { IDM_JOIN, true } }, __LINE__);
+    EXPECT_COMMAND(IDM_JOIN, true);
 
     /* rule S: Save follows whether row 0 still carries the source's name */
     SetRowText(0, COL_NAME, "song");
     SetIdleControls(1);
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_OPEN, true }, { IDM_PLAY, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_OPEN, true }, { IDM_PLAY, true } });
     SetRowText(0, COL_NAME, "Song");
     SetIdleControls(1);
-    ExpectCommands({ { IDM_SAVE, true } }, __LINE__);
+    EXPECT_COMMAND(IDM_SAVE, true);
     SetIdleControls(0);
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_OPEN, false }, { IDM_PLAY, false } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_OPEN, false }, { IDM_PLAY, false } });
 }
 
 TEST_F(SegmentList, DivisionDuringPlaybackLeavesSaveAlone)
@@ -150,7 +148,7 @@ TEST_F(SegmentList, DivisionDuringPlaybackLeavesSaveAlone)
     PlaybackState.Playing = 1;
     DivideSegment(0.5);
     PlaybackState.Playing = 0;
-    ExpectCommands({ { IDM_SAVE, false }, { IDM_ERASE, true }, { IDM_RENAME, true } }, __LINE__);
+    EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_ERASE, true }, { IDM_RENAME, true } });
 }
 
 TEST_F(SegmentList, LoopIsTakenAwayDuringPlaybackOnlyBelowVersion5)
@@ -163,9 +161,9 @@ TEST_F(SegmentList, LoopIsTakenAwayDuringPlaybackOnlyBelowVersion5)
         SCOPED_TRACE(c.version);
         App.PlatformVersion = c.version;
         SetIdleControls(0);
-        ExpectCommands({ { IDM_LOOP, c.loopWhilePlaying } }, __LINE__);
+        EXPECT_COMMAND(IDM_LOOP, c.loopWhilePlaying);
         SetIdleControls(1);
-        ExpectCommands({ { IDM_LOOP, true } }, __LINE__);
+        EXPECT_COMMAND(IDM_LOOP, true);
     }
 }
 
@@ -200,8 +198,7 @@ TEST_F(Selection, RangeFollowsSelectedRowThroughSecondsToOffsetRule)
         EXPECT_EQ(c.end, PlaybackState.SegmentEnd);
         EXPECT_EQ((DWORD)(c.end - c.start), WaveDocument.BytesLeft);
         EXPECT_EQ(c.row, Segments.LastHandledRow);
-        EXPECT_EQ(c.row != 0, MenuEnabled(IDM_JOIN));
-        EXPECT_EQ(c.row != 0, ButtonEnabled(IDM_JOIN));
+        EXPECT_COMMAND(IDM_JOIN, c.row != 0);
     }
 }
 

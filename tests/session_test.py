@@ -12,42 +12,20 @@ Runs itself again inside tools/xrun (Xvfb, X11 prefix, ALSA null device).
 """
 import os
 import random
-import subprocess
 import sys
 import tempfile
 import time
 import wave
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from hostcheck import (build_dir, check, exit_code, main_window, pelnor_exe,  # noqa: E402
+                       rerun_in_xvfb, running, summary, wait_for, xdotool)
+
 RATE, CHANNELS, WIDTH, SECONDS = 22050, 2, 2, 4
-
-failures = []
-
-
-def check(what, ok, detail=""):
-    print(f"{what}: {'ok' if ok else 'FAILED'} {detail}".rstrip(), flush=True)
-    if not ok:
-        failures.append(what)
-
-
-def xdotool(*args):
-    return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=60)
-
-
-def wait_for(what, test, seconds=20):
-    """Polls until test() is true; False when it never was."""
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if test():
-            return True
-        time.sleep(0.1)
-    print(f"waited in vain for {what}", flush=True)
-    return False
 
 
 def inside(build):
-    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
+    exe = pelnor_exe(build)
     if not os.path.isfile(exe):
         raise SystemExit(f"{exe} is not built")
 
@@ -60,10 +38,8 @@ def inside(build):
             w.setframerate(RATE)
             w.writeframes(samples)
 
-        program = subprocess.Popen(["wine", exe], cwd=folder)
-        try:
-            search = xdotool("search", "--sync", "--onlyvisible", "--name", "^PELNOR$")
-            wid = search.stdout.split()[0] if search.stdout.split() else ""
+        with running(exe, cwd=folder) as program:
+            wid = main_window()
             check("main window", bool(wid))
             if not wid:
                 return 1
@@ -78,13 +54,13 @@ def inside(build):
                     time.sleep(0.3)
 
             keys("ctrl+o")
-            dialog = wait_for("the open dialog",
-                              lambda: xdotool("search", "--onlyvisible", "--name", "開く|Open").returncode == 0)
+            dialog = wait_for(lambda: xdotool("search", "--onlyvisible", "--name", "開く|Open").returncode == 0,
+                              what="the open dialog")
             check("open dialog shown", dialog)
             time.sleep(0.5)
             xdotool("type", "--delay", "50", "take.wav")
             xdotool("key", "Return")
-            check("file loaded", wait_for("the caption", lambda: title() == "PELNOR:take.wav"),
+            check("file loaded", wait_for(lambda: title() == "PELNOR:take.wav", what="the caption"),
                   f"({title()!r})")
 
             keys("p")
@@ -95,8 +71,8 @@ def inside(build):
             time.sleep(0.5)
             keys("ctrl+s")
             names = ("take-1.wav", "take-2.wav")
-            saved = wait_for("the saved files", lambda: all(
-                os.path.exists(os.path.join(folder, n)) for n in names), seconds=30)
+            saved = wait_for(lambda: all(os.path.exists(os.path.join(folder, n)) for n in names),
+                             what="the saved files")
             check("both halves saved", saved, f"({sorted(os.listdir(folder))})")
             time.sleep(1.0)      # the save ends with pauses; let it finish
 
@@ -117,30 +93,16 @@ def inside(build):
             keys("alt+f")
             time.sleep(0.5)
             xdotool("key", "x")
-            try:
-                code = program.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                code = None
+            code = exit_code(program)
             check("Exit while playing ends with code 0", code == 0, f"(exit code {code})")
-        finally:
-            if program.poll() is None:
-                program.kill()
-            subprocess.run(["wineserver", "-k"])
-            program.wait()
-
-    print(f"{len(failures)} failed" if failures else "all passed", flush=True)
-    return 1 if failures else 0
+    return summary()
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1
-                            else os.environ.get("PELNOR_BUILD_DIR", os.path.join(ROOT, "build")))
+    build = build_dir()
     if os.environ.get("PELNOR_SESSION_INSIDE"):
         return inside(build)
-    env = dict(os.environ, PELNOR_SESSION_INSIDE="1")
-    xrun = os.environ.get("PELNOR_XRUN") or os.path.join(ROOT, "tools", "xrun")
-    return subprocess.run([xrun, "--build", build, "--xvfb", "--",
-                           sys.executable, os.path.abspath(__file__), build], env=env).returncode
+    return rerun_in_xvfb(__file__, build, "PELNOR_SESSION_INSIDE")
 
 
 if __name__ == "__main__":

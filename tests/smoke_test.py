@@ -17,8 +17,9 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from hostcheck import (ROOT, build_dir, check, exit_code, failures, main_window,  # noqa: E402
+                       output, pelnor_exe, rerun_in_xvfb, running, summary, tool, xdotool)
 
 # The X11 window carries the process name as its class, not the Win32
 # class; a small Windows program looks the window up by its real class.
@@ -48,14 +49,6 @@ int main(int argc, char **argv)
 }
 """
 
-failures = []
-
-
-def check(what, ok, detail=""):
-    print(f"{what}: {'ok' if ok else 'FAILED'} {detail}".rstrip(), flush=True)
-    if not ok:
-        failures.append(what)
-
 
 def build_finder(folder):
     source = os.path.join(folder, "findclass.c")
@@ -70,67 +63,44 @@ def build_finder(folder):
     raise SystemExit(f"no {target} C compiler found")
 
 
-def xdotool(*args, timeout=60):
-    return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=timeout)
-
-
 def inside(build):
-    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
+    exe = pelnor_exe(build)
     if not os.path.isfile(exe):
         raise SystemExit(f"{exe} is not built")
     print(f"display {os.environ.get('DISPLAY')}, prefix {os.environ.get('WINEPREFIX')}", flush=True)
 
-    with tempfile.TemporaryDirectory() as folder:
-        finder = build_finder(folder)
-        program = subprocess.Popen(["wine", exe])
-        try:
-            # Output through a file: processes that wine starts on the way
-            # may inherit a pipe and keep it open.
-            answer = os.path.join(folder, "caption.txt")
-            with open(answer, "w") as out:
-                found = subprocess.run(["wine", finder, "GenericWClass"], stdout=out, timeout=90)
-            with open(answer) as f:
-                caption = f.read().strip()
-            check("window of class GenericWClass", found.returncode == 0)
-            check("its caption", caption == "PELNOR", f"({caption!r})")
+    with tempfile.TemporaryDirectory() as folder, running(exe) as program:
+        found, caption = output(["wine", build_finder(folder), "GenericWClass"], timeout=90, stderr=None)
+        caption = caption.strip()
+        check("window of class GenericWClass", found == 0)
+        check("its caption", caption == "PELNOR", f"({caption!r})")
 
-            search = xdotool("search", "--sync", "--onlyvisible", "--name", "^PELNOR$")
-            wid = search.stdout.split()[0] if search.stdout.split() else ""
-            check("window on the display", bool(wid), f"({wid})")
-            if wid:
-                name = xdotool("getwindowname", wid).stdout.strip()
-                check("title read back", name == "PELNOR", f"({name!r})")
-                check("window takes the keyboard", xdotool("windowfocus", "--sync", wid).returncode == 0)
-                time.sleep(0.3)
-                xdotool("key", "alt+f")
-                time.sleep(0.5)
-                xdotool("key", "x")
-            try:
-                code = program.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                code = None
-            check("ended by File > Exit", code == 0, f"(exit code {code})")
-        finally:
-            if program.poll() is None:
-                program.kill()
-            # Nothing of this prefix outlives the private display.
-            subprocess.run(["wineserver", "-k"])
-            program.wait()
-
-    print(f"{len(failures)} failed" if failures else "all passed", flush=True)
-    return 1 if failures else 0
+        wid = main_window()
+        check("window on the display", bool(wid), f"({wid})")
+        if wid:
+            name = xdotool("getwindowname", wid).stdout.strip()
+            check("title read back", name == "PELNOR", f"({name!r})")
+            check("window takes the keyboard", xdotool("windowfocus", "--sync", wid).returncode == 0)
+            time.sleep(0.3)
+            xdotool("key", "alt+f")
+            time.sleep(0.5)
+            xdotool("key", "x")
+        code = exit_code(program)
+        check("ended by File > Exit", code == 0, f"(exit code {code})")
+    return summary()
 
 
-def screenshot(xrun, build):
+def screenshot(build):
     """The picture that scripts/run takes when there is no display."""
-    exe = os.environ.get("PELNOR_EXE") or os.path.join(build, "pelnor.exe")
-    tool = os.path.join(ROOT, "tools", "screenshot")
-    if not os.path.isfile(tool):
+    exe = pelnor_exe(build)
+    shooter = os.path.join(ROOT, "tools", "screenshot")
+    if not os.path.isfile(shooter):
         print("screenshot: tools/screenshot not present, skipped", flush=True)
         return
     with tempfile.TemporaryDirectory() as folder:
         shot = os.path.join(folder, "shot.png")
-        done = subprocess.run([xrun, "--build", build, "--xvfb", "--", tool, shot, exe], timeout=240)
+        done = subprocess.run([tool("xrun"), "--build", build, "--xvfb", "--", shooter, shot, exe],
+                              timeout=240)
         check("screenshot run", done.returncode == 0, f"(exit code {done.returncode})")
         data = open(shot, "rb").read() if os.path.isfile(shot) else b""
         check("screenshot is a PNG", data[:8] == b"\x89PNG\r\n\x1a\n")
@@ -141,17 +111,13 @@ def screenshot(xrun, build):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1
-                            else os.environ.get("PELNOR_BUILD_DIR", os.path.join(ROOT, "build")))
+    build = build_dir()
     if os.environ.get("PELNOR_SMOKE_INSIDE"):
         return inside(build)
-    env = dict(os.environ, PELNOR_SMOKE_INSIDE="1")
-    xrun = os.environ.get("PELNOR_XRUN") or os.path.join(ROOT, "tools", "xrun")
-    code = subprocess.run([xrun, "--build", build, "--xvfb", "--",
-                           sys.executable, os.path.abspath(__file__), build], env=env).returncode
+    code = rerun_in_xvfb(__file__, build, "PELNOR_SMOKE_INSIDE")
     if code:
         return code
-    screenshot(xrun, build)
+    screenshot(build)
     return 1 if failures else 0
 
 

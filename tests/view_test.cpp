@@ -271,7 +271,7 @@ TEST_F(View, FileRefusedAtTheRepairQuestionLeavesTheViewWhiteAndPlayOff)
     EXPECT_EQ(std::vector<std::string>{ "WAVEファイルが壊れています。\n修復を試みますか？" }, BoxTexts());
     EXPECT_TRUE(AllWhite(Shown()));
     for (int id : { IDM_PLAY, IDM_DIVIDE })
-        EXPECT_FALSE(MenuEnabled(id) || ButtonEnabled(id)) << id;
+        EXPECT_COMMAND(id, false);
 }
 
 TEST_F(View, NoDocumentLeavesTheViewWhite)
@@ -438,8 +438,7 @@ TEST_F(View, EmptyRangeWhilePlayingRestartsOnTheSelectedRow)
     EXPECT_EQ(44100, PlaybackState.SegmentStart);
     EXPECT_EQ(44100, PlaybackState.PlayStart);
     EXPECT_EQ(132300, PlaybackState.SegmentEnd);
-    EXPECT_TRUE(MenuEnabled(IDM_JOIN));
-    EXPECT_TRUE(ButtonEnabled(IDM_JOIN));
+    EXPECT_COMMAND(IDM_JOIN, true);
     EXPECT_TRUE(Shown() == Drawing());
     SendCommand(IDM_STOP);
 }

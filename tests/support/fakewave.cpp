@@ -1,5 +1,6 @@
 #include "fakewave.h"
 #include "imports.h"
+#include <algorithm>
 
 FAKEWAVEOUT FakeWave;
 
@@ -17,12 +18,17 @@ void FakeWaveReset(bool enabled)
     FakeWave.Enabled = enabled;
 }
 
-int FakeWaveCount(const char *what)
+std::vector<FakeWaveCall> FakeWaveCallsFrom(size_t from)
+{
+    from = std::min(from, FakeWave.Calls.size());
+    return std::vector<FakeWaveCall>(FakeWave.Calls.begin() + from, FakeWave.Calls.end());
+}
+
+int FakeWaveCount(const char *what, size_t from)
 {
     int n = 0;
-    for (const FakeWaveCall &call : FakeWave.Calls)
-        if (call.What == what)
-            n++;
+    for (const FakeWaveCall &call : FakeWaveCallsFrom(from))
+        n += call.What == what;
     return n;
 }
 

@@ -47,7 +47,9 @@ void FakeWaveReset(bool enabled = true);
 /* Gives back the oldest queued buffer as the device would after playing
    it: WHDR_DONE set and MM_WOM_DONE posted. False when none is queued. */
 bool FakeWaveComplete(void);
-/* How many calls of one kind were made. */
-int  FakeWaveCount(const char *what);
+/* The calls made from call number `from` on. */
+std::vector<FakeWaveCall> FakeWaveCallsFrom(size_t from);
+/* How many calls of one kind were made from call number `from` on. */
+int  FakeWaveCount(const char *what, size_t from = 0);
 
 #endif

@@ -203,6 +203,24 @@ bool ButtonEnabled(int id)
     return button && IsWindowEnabled(button);
 }
 
+void ExpectCommand(const char *file, int line, int id, bool on)
+{
+    /* the push buttons, and Loop's check box */
+    static const int buttons[] = { IDM_PLAY, IDM_STOP, IDM_OPEN, IDM_SAVE, IDM_DIVIDE,
+                                   IDM_JOIN, IDM_ERASE, IDM_LOOP };
+    if (MenuEnabled(id) != on)
+        ADD_FAILURE_AT(file, line) << "menu item " << id << (on ? " disabled" : " enabled");
+    for (int button : buttons)
+        if (button == id && ButtonEnabled(id) != on)
+            ADD_FAILURE_AT(file, line) << "button " << id << (on ? " disabled" : " enabled");
+}
+
+void ExpectCommands(const char *file, int line, const std::vector<CommandState> &expected)
+{
+    for (const CommandState &c : expected)
+        ExpectCommand(file, line, c.Id, c.Enabled);
+}
+
 std::string WindowText(HWND window)
 {
     char text[1024];

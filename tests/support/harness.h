@@ -61,6 +61,20 @@ LRESULT SendCommand(int id);
 bool MenuEnabled(int id);
 bool MenuChecked(int id);
 bool ButtonEnabled(int id);
+
+/* A command's state as the menu and, where it has one, its button show it;
+   failures are reported at the caller's line. */
+#define EXPECT_COMMAND(id, on) ExpectCommand(__FILE__, __LINE__, (id), (on))
+void ExpectCommand(const char *file, int line, int id, bool on);
+
+struct CommandState
+{
+    int Id;
+    bool Enabled;
+};
+
+#define EXPECT_COMMANDS(...) ExpectCommands(__FILE__, __LINE__, __VA_ARGS__)
+void ExpectCommands(const char *file, int line, const std::vector<CommandState> &expected);
 std::string WindowText(HWND window);
 
 std::string RowText(int row, int column);

@@ -7,8 +7,8 @@
 #include <commctrl.h>
 #include <string>
 #include <vector>
-#include "support/harness.h"
-#include "support/wavbuild.h"
+#include "harness.h"
+#include "wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -111,26 +111,6 @@ inline UINT RowState(int row)
 {
     return (UINT)SendMessageA(App.SegmentList, LVM_GETITEMSTATE, row,
                               LVIS_SELECTED | LVIS_FOCUSED);
-}
-
-/* The state of one command, as the menu and the button show it. */
-struct CommandState
-{
-    int Id;
-    bool Enabled;
-};
-
-inline void ExpectCommands(const std::vector<CommandState> &expected, int line)
-{
-    for (const CommandState &c : expected)
-    {
-        SCOPED_TRACE(testing::Message() << "command " << c.Id << ", called from line " << line);
-        EXPECT_EQ(c.Enabled, MenuEnabled(c.Id));
-        if (c.Id != IDM_RENAME)
-        {
-            EXPECT_EQ(c.Enabled, ButtonEnabled(c.Id));
-        }
-    }
 }
 
 #endif
