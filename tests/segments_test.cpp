@@ -112,8 +112,8 @@ TEST_F(SegmentList, ColumnsHaveCaptionsAlignmentAndWidths)
     }
 }
 
-/* Rule S and the rows of the control table that belong to the list and
-   its edits, event by event. */
+/* The commands that follow the list and its edits, event by event, and
+   Save, which stays off while row 0 carries the source's own name. */
 TEST_F(SegmentList, ControlTableEventByEvent)
 {
     OpenWave("song.wav", 1, Rate, 8, 4 * Rate);
@@ -129,7 +129,7 @@ TEST_F(SegmentList, ControlTableEventByEvent)
     SelectOnly(1);
     EXPECT_COMMAND(IDM_JOIN, true);
 
-    /* rule S: Save follows whether row 0 still carries the source's name */
+    /* Save follows whether row 0 still carries the source's name */
     SetRowText(0, COL_NAME, "song");
     SetIdleControls(1);
     EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_OPEN, true }, { IDM_PLAY, true } });
