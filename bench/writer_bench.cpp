@@ -19,7 +19,7 @@
 #include "tests/support/fakewave.h"
 #include "bench/benchlib.h"
 
-/* Written a piece at a time, so that building it costs no memory. */
+/* Noise from one generator whose state runs on across the pieces. */
 static int MakeSource(const char *path, DWORD dataBytes)
 {
     DWORD x = 1;
