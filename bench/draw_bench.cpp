@@ -13,7 +13,7 @@
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "waveview/waveview.h"
-#include "bench/benchclock.h"
+#include "bench/benchlib.h"
 
 #define SECONDS      600
 #define RATE         44100
@@ -23,48 +23,17 @@
 #define ROUNDS       25
 #define BIG_READ     (4 * 1024 * 1024)
 
-static void PutLe32(BYTE *p, DWORD v)
-{
-    p[0] = (BYTE)v; p[1] = (BYTE)(v >> 8); p[2] = (BYTE)(v >> 16); p[3] = (BYTE)(v >> 24);
-}
-
 static int WriteSource(const char *path)
 {
-    static const BYTE format[16] = { 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0 };
-    BYTE header[44];
-    HANDLE file;
-    DWORD written, i, done;
-    BYTE *chunk;
-    int ok = 1;
-
-    memcpy(header, "RIFF", 4);
-    PutLe32(header + 4, 36 + DATA_BYTES);
-    memcpy(header + 8, "WAVEfmt ", 8);
-    PutLe32(header + 16, 16);
-    memcpy(header + 20, format, 16);
-    memcpy(header + 36, "data", 4);
-    PutLe32(header + 40, DATA_BYTES);
-
-    file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    chunk = (BYTE *)malloc(BIG_READ);
-    ok = chunk && WriteFile(file, header, sizeof(header), &written, NULL);
-    for (done = 0; ok && done < DATA_BYTES; done += written)
-    {
-        DWORD n = DATA_BYTES - done < BIG_READ ? DATA_BYTES - done : BIG_READ;
-        for (i = 0; i < n; i += 2)
+    return WriteBenchSource(path, 2, RATE, 16, DATA_BYTES, [](BYTE *piece, DWORD offset, DWORD count) {
+        for (DWORD i = 0; i < count; i += 2)
         {
-            DWORD k = (done + i) / 2;
+            DWORD k = (offset + i) / 2;
             short v = (short)(((k * 2654435761u) >> 17) - 16384 + ((k % 3000) * 10));
-            chunk[i] = (BYTE)v;
-            chunk[i + 1] = (BYTE)(v >> 8);
+            piece[i] = (BYTE)v;
+            piece[i + 1] = (BYTE)(v >> 8);
         }
-        ok = WriteFile(file, chunk, n, &written, NULL) && written == n;
-    }
-    free(chunk);
-    CloseHandle(file);
-    return ok;
+    });
 }
 
 static int OpenSource(const char *path)

@@ -10,62 +10,20 @@
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
+#include "bench/benchlib.h"
 
 #define SECONDS   60
 #define RATE      44100
 #define BLOCK     4
 #define CALLS     60
 
-static double Now(void)
-{
-    static LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-
-    if (!frequency.QuadPart)
-        QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return (double)count.QuadPart / (double)frequency.QuadPart;
-}
-
-static void PutLe(BYTE *at, DWORD value, int bytes)
-{
-    for (int i = 0; i < bytes; i++)
-        at[i] = (BYTE)(value >> (8 * i));
-}
-
 /* A canonical file of a slowly changing tone, read once so it is cached. */
 static int WriteSource(const char *path, DWORD dataBytes)
 {
-    DWORD size = 44 + dataBytes, written;
-    BYTE *file = (BYTE *)malloc(size);
-    HANDLE handle;
-
-    if (!file)
-        return 0;
-    memcpy(file, "RIFF", 4);
-    PutLe(file + 4, size - 8, 4);
-    memcpy(file + 8, "WAVEfmt ", 8);
-    PutLe(file + 16, 16, 4);
-    PutLe(file + 20, 1, 2);
-    PutLe(file + 22, 2, 2);
-    PutLe(file + 24, RATE, 4);
-    PutLe(file + 28, RATE * BLOCK, 4);
-    PutLe(file + 32, BLOCK, 2);
-    PutLe(file + 34, 16, 2);
-    memcpy(file + 36, "data", 4);
-    PutLe(file + 40, dataBytes, 4);
-    for (DWORD i = 0; i < dataBytes; i++)
-        file[44 + i] = (BYTE)(i * 7 / 4096);
-    handle = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (handle == INVALID_HANDLE_VALUE)
-    {
-        free(file);
-        return 0;
-    }
-    WriteFile(handle, file, size, &written, NULL);
-    CloseHandle(handle);
-    free(file);
-    return written == size;
+    return WriteBenchSource(path, 2, RATE, 16, dataBytes, [](BYTE *piece, DWORD offset, DWORD count) {
+        for (DWORD i = 0; i < count; i++)
+            piece[i] = (BYTE)((offset + i) * 7 / 4096);
+    });
 }
 
 static int SetUpWindows(HINSTANCE instance)

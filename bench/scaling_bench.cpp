@@ -21,7 +21,7 @@
 #include "playback/playback.h"
 #include "waveview/waveview.h"
 #include "tests/support/fakewave.h"
-#include "bench/benchclock.h"
+#include "bench/benchlib.h"
 
 #define RATE        44100
 #define BLOCK       4
@@ -38,50 +38,32 @@ static double PeakMegabytes(void)
     return memory.PeakWorkingSetSize / 1048576.0;
 }
 
-static void PutLe32(BYTE *p, DWORD v)
-{
-    p[0] = (BYTE)v; p[1] = (BYTE)(v >> 8); p[2] = (BYTE)(v >> 16); p[3] = (BYTE)(v >> 24);
-}
-
-/* Tones that rise and fall over each 4 MB block, written block by block. */
+/* Tones that rise and fall over each 4 MB block. */
 static int MakeSource(const char *path, DWORD seconds)
 {
-    static const BYTE format[16] = { 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0 };
-    DWORD dataBytes = seconds * RATE * BLOCK;
-    BYTE header[44];
-    BYTE *block = (BYTE *)malloc(BIG_READ);
-    DWORD written, done;
-    HANDLE file;
-    int ok;
+    BYTE *tones = (BYTE *)malloc(BIG_READ);
 
-    memcpy(header, "RIFF", 4);
-    PutLe32(header + 4, 36 + dataBytes);
-    memcpy(header + 8, "WAVEfmt ", 8);
-    PutLe32(header + 16, 16);
-    memcpy(header + 20, format, 16);
-    memcpy(header + 36, "data", 4);
-    PutLe32(header + 40, dataBytes);
-    for (DWORD i = 0; block && i < BIG_READ; i += 2)
+    if (!tones)
+        return 0;
+    for (DWORD i = 0; i < BIG_READ; i += 2)
     {
         DWORD k = i / 2;
         short v = (short)((((k * 2654435761u) >> 20) & 0x3FF) - 512 + (k % 4410) * 6 - 13230);
-        block[i] = (BYTE)v;
-        block[i + 1] = (BYTE)(v >> 8);
+        tones[i] = (BYTE)v;
+        tones[i + 1] = (BYTE)(v >> 8);
     }
-    file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-    {
-        free(block);
-        return 0;
-    }
-    ok = block && WriteFile(file, header, sizeof(header), &written, NULL);
-    for (done = 0; ok && done < dataBytes; done += written)
-    {
-        DWORD n = dataBytes - done < BIG_READ ? dataBytes - done : BIG_READ;
-        ok = WriteFile(file, block, n, &written, NULL) && written == n;
-    }
-    free(block);
-    return CloseHandle(file) && ok;
+    auto fill = [tones](BYTE *piece, DWORD offset, DWORD count) {
+        for (DWORD done = 0; done < count;)
+        {
+            DWORD at = (offset + done) % BIG_READ;
+            DWORD n = count - done < BIG_READ - at ? count - done : BIG_READ - at;
+            memcpy(piece + done, tones + at, n);
+            done += n;
+        }
+    };
+    int ok = WriteBenchSource(path, 2, RATE, 16, seconds * RATE * BLOCK, fill);
+    free(tones);
+    return ok;
 }
 
 static int OpenSource(const char *path)

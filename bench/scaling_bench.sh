@@ -10,11 +10,11 @@
 # are the best of a few rounds inside the program; WriteSegment is timed
 # inside the program and cp from outside, the best of three rounds taken
 # in turns; sox (one run per range) once, from outside.
-# usage: bench/scaling_bench.sh [BUILD_DIR]
+# usage: bench/scaling_bench.sh [BUILD_DIR], as scripts/bench runs it
+# after building scaling_bench
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-cmake --build "$build" --target scaling_bench >/dev/null
 command -v sox >/dev/null || { echo "scaling_bench: sox is not installed" >&2; exit 1; }
 folder=$(mktemp -d /tmp/pelnor-scaling.XXXXXX)
 trap 'rm -rf "$folder"' EXIT

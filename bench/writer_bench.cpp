@@ -17,55 +17,20 @@
 #include "playback/playback.h"
 #include "segments/segments.h"
 #include "tests/support/fakewave.h"
+#include "bench/benchlib.h"
 
-static void PutLe32(unsigned char *p, DWORD v)
-{
-    p[0] = (unsigned char)v;
-    p[1] = (unsigned char)(v >> 8);
-    p[2] = (unsigned char)(v >> 16);
-    p[3] = (unsigned char)(v >> 24);
-}
-
-/* Written a megabyte at a time, so that building it costs no memory. */
+/* Noise from one generator whose state runs on across the pieces. */
 static int MakeSource(const char *path, DWORD dataBytes)
 {
-    static unsigned char block[1 << 20];
-    unsigned char header[44] = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,
-                                 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0,
-                                 'd', 'a', 't', 'a', 0, 0, 0, 0 };
     DWORD x = 1;
-    FILE *f = fopen(path, "wb");
 
-    if (!f)
-        return 0;
-    PutLe32(header + 4, 36 + dataBytes);
-    PutLe32(header + 40, dataBytes);
-    fwrite(header, 1, sizeof(header), f);
-    for (DWORD done = 0; done < dataBytes;)
-    {
-        DWORD n = dataBytes - done < sizeof(block) ? dataBytes - done : (DWORD)sizeof(block);
-        for (DWORD i = 0; i < n; i++)
+    return WriteBenchSource(path, 2, 44100, 16, dataBytes, [&x](BYTE *piece, DWORD, DWORD count) {
+        for (DWORD i = 0; i < count; i++)
         {
             x = x * 1103515245u + 12345u;
-            block[i] = (unsigned char)(x >> 16);
+            piece[i] = (BYTE)(x >> 16);
         }
-        if (fwrite(block, 1, n, f) != n)
-        {
-            fclose(f);
-            return 0;
-        }
-        done += n;
-    }
-    return fclose(f) == 0;
-}
-
-static double Now(void)
-{
-    LARGE_INTEGER count, rate;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&rate);
-    return (double)count.QuadPart / (double)rate.QuadPart;
+    });
 }
 
 /* The source stays from an earlier run when it has the right size. */

@@ -11,12 +11,11 @@
 # every round, the best and the median of each, and the writer's speed
 # as a share of each. The writer and the range copy are timed inside
 # their processes, cp and dd with their start-up.
-# usage: bench/writer_bench.sh WRITER_BENCH_EXE [RUNNER]
-# RUNNER (default tools/winerun in the exe's build folder, x86 or x64 as the
-# exe is) runs the exe.
+# usage: bench/writer_bench.sh [BUILD_DIR], as scripts/bench runs it after
+# building writer_bench
 set -e
-exe=$1
-runner=${2:-"$(cd "$(dirname "$0")/.." && pwd)/tools/winerun --build $(dirname "$exe")"}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
 folder=$(mktemp -d /tmp/pelnor-bench.XXXXXX)
 trap 'rm -rf "$folder"' EXIT
 trap 'exit 1' INT TERM
@@ -47,11 +46,13 @@ print("ranges: %.3f s" % (time.perf_counter() - start))
 EOF
 }
 
+bench() { "$root/tools/winerun" --build "$build" "$build/writer_bench.exe" "Z:$(echo "$folder" | tr / '\\\\')" "$@"; }
+
 for mb in 50 200; do
     echo "== $mb MB source"
-    $runner "$exe" "Z:$(echo "$folder" | tr / '\\\\')" $mb > "$folder/first.txt"
+    bench $mb > "$folder/first.txt"
     for round in 1 2 3 4 5; do
-        $runner "$exe" "Z:$(echo "$folder" | tr / '\\\\')" $mb | tee "$folder/writer.txt"
+        bench $mb | tee "$folder/writer.txt"
         rm -f "$folder/copy.wav"
         start=$(date +%s.%N)
         cp "$folder/bench-source.wav" "$folder/copy.wav"
