@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include "app/app.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -17,7 +16,8 @@
 #define BLOCK     4
 #define CALLS     60
 
-/* A canonical file of a slowly changing tone, read once so it is cached. */
+/* A canonical file of a slowly changing tone; just written, it is still in
+   the page cache when played. */
 static int WriteSource(const char *path, DWORD dataBytes)
 {
     return WriteBenchSource(path, 2, RATE, 16, dataBytes, [](BYTE *piece, DWORD offset, DWORD count) {
