@@ -38,6 +38,16 @@ pelnor_can_run() {
     [ -z "$pelnor_why" ]
 }
 
+# pelnor_pick_arch: PELNOR_ARCH when set, else x86 where this machine runs
+# it, else x64 (after pelnor_install_deps, which may bring 32-bit Wine).
+pelnor_pick_arch() {
+    case ${PELNOR_ARCH:-} in
+        x86|x64) echo "$PELNOR_ARCH" ;;
+        "") if pelnor_can_run x86; then echo x86; else echo x64; fi ;;
+        *) echo "PELNOR_ARCH must be x86 or x64" >&2; return 2 ;;
+    esac
+}
+
 pelnor_install_deps() {
     bash "$PELNOR_ROOT/scripts/install-deps"
 }
