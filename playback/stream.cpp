@@ -13,13 +13,11 @@ static void CloseDevice(void)
     PlaybackState.OutputDevice = NULL;
 }
 
-/* What would be read after a failed seek belongs to some other place:
-   the source is closed instead, so that the next read fails and is
-   reported. */
+/* After a failed seek the source is closed, so that the next read fails
+   and is reported. */
 static void SeekSource(LONG offset)
 {
-    LONG to = (LONG)WaveDocument.DataChunk.dwDataOffset + offset;
-    if (mmioSeek(WaveDocument.ReadHandle, to, SEEK_SET) != to)
+    if (!SeekData(offset))
         CloseSourceFile();
 }
 

@@ -8,7 +8,6 @@
 #include "playback/playback.h"
 #include "segments/segments.h"
 
-
 /* Before 5.0 an edit during playback stops it first and restarts it after;
    later versions play on through the edit. */
 int PauseForEdit(void)

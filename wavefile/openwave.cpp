@@ -59,6 +59,13 @@ int BufferSource(int buffering, LONG *position)
     return set;
 }
 
+int SeekData(LONG offset)
+{
+    LONG to = (LONG)WaveDocument.DataChunk.dwDataOffset + offset;
+
+    return mmioSeek(WaveDocument.ReadHandle, to, SEEK_SET) == to;
+}
+
 /* Reports the failure and leaves the document closed with no format held. */
 static int FailOpen(const char *text)
 {

@@ -48,6 +48,9 @@ void CloseSourceFile(void);         /* closes ReadHandle if open */
    graph keeps a larger buffer it finds. *position (may be null) gets that
    position, -1 when it was lost. 0 when the buffer could not be set. */
 int  BufferSource(int buffering, LONG *position);
+/* Moves the source to an offset within the data; 0 when it did not get
+   there, and what would be read next belongs to some other place. */
+int  SeekData(LONG offset);
 
 /* header repair: 0 when rewritten, 1 when refused or failed */
 int  RepairWaveHeader(void);

@@ -283,9 +283,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     /* The source is read unbuffered while copying, straight into the
        audio buffer: through the file services' own buffer every byte
        would be copied once more. */
-    if (!BufferSource(CopyBuffering, NULL)
-        || mmioSeek(WaveDocument.ReadHandle, (LONG)WaveDocument.DataChunk.dwDataOffset + start, SEEK_SET)
-           != (LONG)WaveDocument.DataChunk.dwDataOffset + start)
+    if (!BufferSource(CopyBuffering, NULL) || !SeekData(start))
         failure = SourceError;
     else
         written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failure);

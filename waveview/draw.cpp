@@ -135,7 +135,7 @@ void dispwave(HDC dc)
     GRAPH g;
     LONG start, range, blocks, width, perColumn, readSize;
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
-    LONG resume, first;
+    LONG resume;
     int haveRange = 1;
     HMMIO file;
     BYTE *buffer;
@@ -183,8 +183,7 @@ void dispwave(HDC dc)
        should the file not move to the segment, it shows nothing rather
        than samples from elsewhere. */
     BufferSource(DrawBuffering, &resume);
-    first = (LONG)WaveDocument.DataChunk.dwDataOffset + start;
-    if (mmioSeek(file, first, SEEK_SET) != first)
+    if (!SeekData(start))
         return;
 
     if (WaveDocument.DrawBits == 8 || WaveDocument.DrawBits == 16)
@@ -210,5 +209,8 @@ void dispwave(HDC dc)
     else
         TextOutA(dc, 0, 0, "No Support", 10);
 
-    mmioSeek(file, PlaybackState.Playing ? resume : first, SEEK_SET);
+    if (PlaybackState.Playing)
+        mmioSeek(file, resume, SEEK_SET);
+    else
+        SeekData(start);
 }
