@@ -148,10 +148,11 @@ static void ScanBytes(const BYTE *p, LONG count, COLUMNSCAN *scan)
     BYTE lows[16], highs[16];
     COLUMNSCAN piece = { count, p[0], p[count - 1], 255, 0 };
     LONG head = ToBoundary(p, count), n = 0;
+    int kernel = KernelToUse();
 
-    if (KernelToUse() == ScanAvx2)
+    if (kernel == ScanAvx2)
         n = VectorAvx2<0>(p + head, count - head, &lo, &hi);
-    else if (KernelToUse() == ScanSse2)
+    else if (kernel == ScanSse2)
         n = VectorSse2<0>(p + head, count - head, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
@@ -171,12 +172,13 @@ static void ScanWords(const short *p, LONG count, COLUMNSCAN *scan)
     __m128i lo = _mm_set1_epi16(32767), hi = _mm_set1_epi16(-32768);
     short lows[8], highs[8];
     LONG lowest = 32767, highest = -32768, head, n = 0;
+    int kernel = KernelToUse();
     COLUMNSCAN piece;
 
     head = (UINT_PTR)p & 1 ? 0 : ToBoundary(p, count * 2) / 2;
-    if (KernelToUse() == ScanAvx2)
+    if (kernel == ScanAvx2)
         n = VectorAvx2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi);
-    else if (KernelToUse() == ScanSse2)
+    else if (kernel == ScanSse2)
         n = VectorSse2<1>((const BYTE *)(p + head), (count - head) * 2, &lo, &hi);
     _mm_storeu_si128((__m128i *)lows, lo);
     _mm_storeu_si128((__m128i *)highs, hi);
