@@ -1,5 +1,6 @@
-/* Application shell: start-up, the main window, its commands and the
-   rules that switch controls on and off. */
+/* Application shell: the program-wide record of the main window and its
+   children, and the message boxes every subsystem reports through. The
+   entry points are in shell.h, the control rules in controls.h. */
 #ifndef PELNOR_APP_H
 #define PELNOR_APP_H
 
@@ -20,9 +21,6 @@ struct APPSHELL
     HWND      MainWindow;
     HWND      SegmentList;
     HWND      WaveView;
-    HWND      PlayButton, StopButton, OpenButton, SaveButton;
-    HWND      DivideButton, JoinButton, EraseButton;
-    HWND      LoopCheck;
     HMENU     Menu;
     int       LoopFlag;            /* 1: playback wraps to the segment start */
     int       ViewMode;            /* IDM_WAVE or IDM_LEVEL */
@@ -35,22 +33,6 @@ struct APPSHELL
 };
 
 extern APPSHELL App;
-
-/* start-up */
-int WINAPI AppMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdline, int show);
-int RegisterClasses(HINSTANCE instance);
-int CreateMainWindow(HINSTANCE instance, int show);
-int MessageLoop(HACCEL accel);
-
-/* main window */
-LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-void CloseDocument(void);
-
-/* control availability and title */
-void SetIdleControls(int enable);
-void SetStopControl(int enable);
-void SetTitle(HWND window, const char *title);
-void EnableCommand(int id, int enable);   /* menu item and its button together */
 
 /* shared helpers */
 int  ShowWarning(const char *text);       /* warning box owned by the main window */

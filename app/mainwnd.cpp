@@ -1,6 +1,7 @@
 /* The main window procedure: creation, layout, commands, teardown. */
 #include <string.h>
 #include "app/app.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -157,7 +158,7 @@ static void OnLoopToggle(void)
         CheckMenuItem(App.Menu, IDM_LOOP, MF_BYCOMMAND | MF_CHECKED);
         App.LoopFlag = 1;
     }
-    SendMessageA(App.LoopCheck, BM_SETCHECK, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckDlgButton(App.MainWindow, IDM_LOOP, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED);
 }
 
 static void OnViewChoice(int id)

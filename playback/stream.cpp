@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <dlgs.h>
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/shell.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
 #include "wavefile/wavefile.h"
@@ -51,7 +53,7 @@ static void SendSize(int w, int h)
 
 static int LoopBoxState(void)
 {
-    return (int)SendMessageA(App.LoopCheck, BM_GETCHECK, 0, 0);
+    return (int)SendMessageA(GetDlgItem(App.MainWindow, IDM_LOOP), BM_GETCHECK, 0, 0);
 }
 
 static bool QuitPosted(WPARAM *code)
@@ -365,7 +367,7 @@ TEST_F(Keys, ProgramLoopTurnsKeysForAnyWindowIntoCommandsAndReturnsTheQuitCode)
         HACCEL accel = c.table ? LoadAcceleratorsA(GetModuleHandleA(NULL), "Accel") : NULL;
         ASSERT_EQ(c.table, accel != NULL);
         PostMessageA(App.SegmentList, WM_KEYDOWN, 'P', 1 | (MapVirtualKeyA('P', 0) << 16));
-        PostMessageA(App.PlayButton, WM_KEYDOWN, 'L', 1 | (MapVirtualKeyA('L', 0) << 16));
+        PostMessageA(GetDlgItem(App.MainWindow, IDM_PLAY), WM_KEYDOWN, 'L', 1 | (MapVirtualKeyA('L', 0) << 16));
         PostQuitMessage(7);
         EXPECT_EQ(7, MessageLoop(accel));
         EXPECT_EQ(c.issued, Issued);
@@ -480,7 +482,7 @@ TEST_F(Commands, LoopTogglesFlagMenuCheckAndCheckBox)
 
 TEST_F(Commands, ClickOnLoopCheckBoxGoesThroughTheCommand)
 {
-    SendMessageA(App.LoopCheck, BM_CLICK, 0, 0);
+    SendMessageA(GetDlgItem(App.MainWindow, IDM_LOOP), BM_CLICK, 0, 0);
     PumpMessages();
     EXPECT_EQ(0, App.LoopFlag);
     EXPECT_FALSE(MenuChecked(IDM_LOOP));
@@ -505,16 +507,16 @@ TEST_F(Commands, ViewChoiceMovesCheckMarkAndRedrawsGraph)
 
 TEST_F(Commands, FocusReturnsToTheListAfterACommandButNotAfterAViewChoice)
 {
-    SetFocus(App.OpenButton);
+    SetFocus(GetDlgItem(App.MainWindow, IDM_OPEN));
     SendCommand(IDM_LEVEL);
-    EXPECT_EQ(App.OpenButton, GetFocus());
+    EXPECT_EQ(GetDlgItem(App.MainWindow, IDM_OPEN), GetFocus());
     SendCommand(IDM_LOOP);
     EXPECT_EQ(App.SegmentList, GetFocus());
 }
 
 TEST_F(Commands, MainWindowHandsItsFocusToTheList)
 {
-    SetFocus(App.OpenButton);
+    SetFocus(GetDlgItem(App.MainWindow, IDM_OPEN));
     SetFocus(App.MainWindow);
     EXPECT_EQ(App.SegmentList, GetFocus());
 }

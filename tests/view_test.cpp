@@ -5,6 +5,8 @@
 #include "support/wavbuild.h"
 #include "support/canvas.h"
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"

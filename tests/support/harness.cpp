@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"

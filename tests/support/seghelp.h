@@ -10,6 +10,7 @@
 #include "harness.h"
 #include "wavbuild.h"
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
