@@ -574,6 +574,20 @@ TEST_F(Drawing, FilePositionIsKeptWhilePlaying)
     EXPECT_TRUE(FakeMemory.LiveLocal.size() <= 1u) << "only the held format block";
 }
 
+TEST_F(Drawing, FilePositionThatCannotBeRestoredWhilePlayingClosesTheSource)
+{
+    Load(Varied(16, 2, 3000), 256, 64);
+    SetRange(4 * 100, 4 * 2000);
+    PlaybackState.Playing = 1;
+    Canvas canvas(256, 64);
+    dispwave(canvas.Dc);
+    mmioSeek(WaveDocument.ReadHandle, DataStart() + 4 * 1500, SEEK_SET);
+    FakeWave.FailSeekTo = DataStart() + 4 * 1500;
+    dispwave(canvas.Dc);
+    PlaybackState.Playing = 0;
+    EXPECT_TRUE(WaveDocument.ReadHandle == NULL);
+}
+
 TEST_F(Drawing, ColumnBufferIsReleasedAfterEveryDrawing)
 {
     Load(Varied(8, 2, 3000), 256, 64);
