@@ -33,6 +33,8 @@ struct APPSHELL
 };
 
 extern APPSHELL App;
+/* App as the program starts: loop on, the waveform view. */
+APPSHELL InitialShell(void);
 
 /* shared helpers */
 int  ShowWarning(const char *text);       /* warning box owned by the main window */

@@ -6,7 +6,7 @@
 #include "segments/segments.h"
 #include "waveview/waveview.h"
 
-static APPSHELL InitialShell(void)
+APPSHELL InitialShell(void)
 {
     APPSHELL shell = {};
     shell.LoopFlag = 1;

@@ -8,7 +8,7 @@
 #include "playback/playback.h"
 #include "segments/segments.h"
 
-static SEGMENTSTATE InitialSegments(void)
+SEGMENTSTATE InitialSegments(void)
 {
     SEGMENTSTATE state = {};
     state.LastHandledRow = -1;

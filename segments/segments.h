@@ -19,6 +19,8 @@ struct SEGMENTSTATE
 };
 
 extern SEGMENTSTATE Segments;
+/* Segments as the program starts: no row handled yet. */
+SEGMENTSTATE InitialSegments(void);
 
 /* list and selection */
 void    InitSegmentColumns(HWND list);

@@ -18,7 +18,7 @@ static unsigned long long EndOf(const MMCKINFO *chunk)
     return (unsigned long long)chunk->dwDataOffset + chunk->cksize;
 }
 
-static WAVEDOCUMENT InitialDocument(void)
+WAVEDOCUMENT InitialDocument(void)
 {
     WAVEDOCUMENT doc = {};
     strcpy(doc.DocumentTitle, "noname.txt");

@@ -27,6 +27,8 @@ struct WAVEDOCUMENT
 };
 
 extern WAVEDOCUMENT WaveDocument;
+/* The document as the program starts: no path, the title "noname.txt". */
+WAVEDOCUMENT InitialDocument(void);
 
 /* How the source's read handle buffers, for the job at hand: a small
    buffer for the chunk walk, the checks before a save and the play

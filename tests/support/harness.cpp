@@ -96,15 +96,10 @@ void RemoveBoxHook(void)
 
 void ResetProgramState(void)
 {
-    App = APPSHELL();
-    App.LoopFlag = 1;
-    App.ViewMode = IDM_WAVE;
-    WaveDocument = WAVEDOCUMENT();
-    strcpy(WaveDocument.DocumentTitle, "noname.txt");
-    WaveDocument.blockalign = 1;
+    App = InitialShell();
+    WaveDocument = InitialDocument();
     PlaybackState = PLAYBACKSTATE();
-    Segments = SEGMENTSTATE();
-    Segments.LastHandledRow = -1;
+    Segments = InitialSegments();
 }
 
 void StartMainWindow(int clientWidth, int clientHeight)
