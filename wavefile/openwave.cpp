@@ -169,20 +169,26 @@ static const char *QueryDevice(void)
             if (format->nSamplesPerSec == 44100 && WaveDocument.KiloHertz == 48)
                 format->nSamplesPerSec = 48000;
             return NULL;
-        case MMSYSERR_BADDEVICEID:
-            return "範囲外のデバイスIDが指定されました。";
-        case MMSYSERR_ALLOCATED:
-            return "他のソフトが再生回路を使っています。";
-        case MMSYSERR_NOMEM:
-            return "メモリの割り当てができません。";
         case WAVERR_BADFORMAT:
             if (format->nSamplesPerSec != 48000)
-                return "この形式を再生できるドライバがありません。";
+                return DeviceRefusal(result, NULL);
             format->nSamplesPerSec = 44100;
             break;
         default:
-            return "音声出力デバイスを開けません。";
+            return DeviceRefusal(result, "他のソフトが再生回路を使っています。");
         }
+    }
+}
+
+const char *DeviceRefusal(MMRESULT result, const char *allocated)
+{
+    switch (result)
+    {
+    case MMSYSERR_BADDEVICEID: return "範囲外のデバイスIDが指定されました。";
+    case MMSYSERR_ALLOCATED:   return allocated;
+    case MMSYSERR_NOMEM:       return "メモリの割り当てができません。";
+    case WAVERR_BADFORMAT:     return "この形式を再生できるドライバがありません。";
+    default:                   return "音声出力デバイスを開けません。";
     }
 }
 

@@ -54,6 +54,10 @@ int  BufferSource(int buffering, LONG *position);
    there, and what would be read next belongs to some other place. */
 int  SeekData(LONG offset);
 
+/* The message for a device that refuses a format or an open; the
+   device's being in use is told in the caller's words. */
+const char *DeviceRefusal(MMRESULT result, const char *allocated);
+
 /* header repair: 0 when rewritten, 1 when refused or failed */
 int  RepairWaveHeader(void);
 
