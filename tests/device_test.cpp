@@ -66,9 +66,9 @@ protected:
         return false;
     }
 
-    void ExpectReleased(int line)
+#define EXPECT_RELEASED() CALLED_HERE(ExpectReleased())
+    void ExpectReleased(void)
     {
-        SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(0, PlaybackState.Playing);
         EXPECT_EQ(NULL, PlaybackState.OutputDevice);
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
@@ -91,7 +91,7 @@ TEST_F(Device, ShortSegmentPlaysToItsEndAndEverythingGoesIdle)
 
     ASSERT_TRUE(WaitFor(PlaybackEnded));
     EXPECT_EQ(1, Returns);
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_STOP, false } });
     EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
     EXPECT_TRUE(Boxes().empty());
@@ -105,7 +105,7 @@ TEST_F(Device, LoopingPlaysPassAfterPassUntilStop)
     EXPECT_EQ(1, PlaybackState.Playing);
 
     SendCommand(IDM_STOP);
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     int returned = Returns;
     for (int i = 0; i < 20; i++)
     {
@@ -113,7 +113,7 @@ TEST_F(Device, LoopingPlaysPassAfterPassUntilStop)
         Sleep(5);
     }
     EXPECT_LE(Returns - returned, 2) << "only the stop's own notifications arrive";
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
     EXPECT_TRUE(Boxes().empty());
 }

@@ -182,9 +182,9 @@ Picture Expected(const Signal &sig, Mode mode, int width, int height, long start
     return p;
 }
 
-void ExpectPicture(const Picture &want, const Canvas &got, int line)
+#define EXPECT_PICTURE(...) CALLED_HERE(ExpectPicture(__VA_ARGS__))
+void ExpectPicture(const Picture &want, const Canvas &got)
 {
-    SCOPED_TRACE(testing::Message() << "picture checked at line " << line);
     int wrong = 0;
     std::string first;
     for (int y = 0; y < want.Height; y++)
@@ -278,7 +278,7 @@ TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
             App.ViewMode = mode;
             Canvas canvas(256, 64);
             dispwave(canvas.Dc);
-            ExpectPicture(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+            EXPECT_PICTURE(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas);
         }
 }
 
@@ -323,7 +323,7 @@ TEST_F(Drawing, ColumnsOverReadBufferEndsAreDrawnWhole)
             ASSERT_EQ(0u, mmioSetBuffer(WaveDocument.ReadHandle, NULL, size, 0));
             Canvas canvas(512, 64);
             dispwave(canvas.Dc);
-            ExpectPicture(Expected(sig, Waveform, 512, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+            EXPECT_PICTURE(Expected(sig, Waveform, 512, 64, 0, (long)sig.Data().size()), canvas);
         }
 }
 
@@ -334,7 +334,7 @@ TEST_F(Drawing, MiddleSegmentStartsAtItsOwnFirstBlock)
     SetRange(4 * 1234, 4 * 7000);
     Canvas canvas(512, 80);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 512, 80, 4 * 1234, 4 * 7000), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 512, 80, 4 * 1234, 4 * 7000), canvas);
 }
 
 TEST_F(Drawing, FewerBlocksThanPixelsSpreadEachBlockOverSeveralColumns)
@@ -347,7 +347,7 @@ TEST_F(Drawing, FewerBlocksThanPixelsSpreadEachBlockOverSeveralColumns)
         App.ViewMode = mode;
         Canvas canvas(256, 64);
         dispwave(canvas.Dc);
-        ExpectPicture(Expected(sig, mode, 256, 64, 0, 10), canvas, __LINE__);
+        EXPECT_PICTURE(Expected(sig, mode, 256, 64, 0, 10), canvas);
         EXPECT_EQ(1, PlaybackState.BlocksPerColumn);
     }
     /* 256 / 10 = 25 pixels per block: the join from block 0 (y 5) slopes
@@ -367,7 +367,7 @@ TEST_F(Drawing, ExactlyWidthTimesBlocksFillsEveryColumn)
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
     EXPECT_EQ(3, PlaybackState.BlocksPerColumn);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, 256 * 3 * 2), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, 256 * 3 * 2), canvas);
     bool inkInLastColumn = false;
     for (int y = 0; y < 64; y++)
         inkInLastColumn |= canvas.At(255, y) == Black;
@@ -381,7 +381,7 @@ TEST_F(Drawing, OneBlockMoreEndsBeforeTheRightEdge)
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
     EXPECT_EQ(4, PlaybackState.BlocksPerColumn);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, (256 * 3 + 1) * 2), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, (256 * 3 + 1) * 2), canvas);
     /* 769 blocks in columns of 4: columns 0 to 192 */
     for (int x = 193; x < 256; x++)
         for (int y = 0; y < 64; y++)
@@ -520,7 +520,7 @@ TEST_F(Drawing, RangeLessThanOneBlockDrawsOneColumn)
     SetRange(400, 402);            /* half a block: no block to spread */
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 400, 402), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 400, 402), canvas);
 }
 
 TEST_F(Drawing, RangeBeyondTheFileEndsWithTheData)
@@ -530,7 +530,7 @@ TEST_F(Drawing, RangeBeyondTheFileEndsWithTheData)
     SetRange(0, 4000);
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, 4000), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, 4000), canvas);
 }
 
 TEST_F(Drawing, ViewWithoutHeightDrawsNothingAndLeavesTheFile)

@@ -324,9 +324,9 @@ class EditWhilePlaying : public Edit {};
 
 /* The first bytes the device received since a mark, against the source
    from a data offset on. */
-static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int line)
+#define EXPECT_HEARD_FROM(...) CALLED_HERE(ExpectHeardFrom(__VA_ARGS__))
+static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     ASSERT_GT(FakeWave.Received.size(), heard + 16);
     ASSERT_LE((size_t)offset + 16, data.size());
     EXPECT_EQ(Bytes(data.begin() + offset, data.begin() + offset + 16),
@@ -355,7 +355,7 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     EXPECT_EQ(1, FakeWaveCount("reset", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
-    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, heardPosition);
     EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
                       { IDM_RENAME, true } });
 
@@ -381,7 +381,7 @@ TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
     EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.PlayStart);
-    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, heardPosition);
     EXPECT_EQ(App.SegmentList, GetFocus());
     SendCommand(IDM_STOP);
 }
@@ -405,7 +405,7 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
     EXPECT_EQ(1, RowTotal());
     EXPECT_EQ(0, PlaybackState.PlayStart);
     EXPECT_EQ(24000, PlaybackState.SegmentEnd);
-    ExpectHeardFrom(Data, heard, 0, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, 0);
     SendCommand(IDM_STOP);
 }
 
@@ -447,7 +447,7 @@ TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
         EXPECT_NEAR(c.cut, cut, 1) << "within one block";
         EXPECT_EQ(cut, PlaybackState.SegmentStart);
         if (cut <= 24000 - 16)
-            ExpectHeardFrom(Data, heard, cut, __LINE__);
+            EXPECT_HEARD_FROM(Data, heard, cut);
         SendCommand(IDM_STOP);
     }
 }
