@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
+#include "support/harness.h"
 #include "support/wavbuild.h"
 #include "wavefile/wavefile.h"
 
