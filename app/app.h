@@ -28,6 +28,7 @@ struct APPSHELL
     int       AverageCharWidth;
     int       TornDown;            /* teardown has run once */
     char      PathBackup[MAX_PATH];
+    char      TitleBackup[256];    /* the dialog writes the title even for a path it cut */
     OPENFILENAMEA OpenRecord;
     char      ScratchText[SCRATCH_CHARS];
 };

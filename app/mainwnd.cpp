@@ -1,5 +1,6 @@
 /* The main window procedure: creation, layout, commands, teardown. */
 #include <string.h>
+#include <cderr.h>
 #include "app/app.h"
 #include "app/shell.h"
 #include "wavefile/wavefile.h"
@@ -110,32 +111,63 @@ static void EnterSourceFolder(const OPENFILENAMEA *ofn)
     SetCurrentDirectoryA(folder);
 }
 
-/* The open dialog; a cancelled dialog leaves path, title and list alone. */
+/* A path too long for the buffer comes back from Wine's dialog as success,
+   cut to whole characters and without an end of text; cut short it may
+   name some other file. It is taken only when it ends inside the buffer
+   with the file title the dialog returned. */
+static int PathIsWhole(const OPENFILENAMEA *ofn)
+{
+    const char *pathEnd = (const char *)memchr(ofn->lpstrFile, '\0', ofn->nMaxFile);
+    const char *titleEnd = (const char *)memchr(ofn->lpstrFileTitle, '\0', ofn->nMaxFileTitle);
+    size_t pathLength, titleLength;
+    const char *name;
+
+    if (!pathEnd || !titleEnd)
+        return 0;
+    pathLength = pathEnd - ofn->lpstrFile;
+    titleLength = titleEnd - ofn->lpstrFileTitle;
+    if (titleLength == 0 || titleLength >= pathLength)
+        return 0;
+    name = ofn->lpstrFile + pathLength - titleLength;
+    return (name[-1] == '\\' || name[-1] == '/') && strcmp(name, ofn->lpstrFileTitle) == 0;
+}
+
+/* The open dialog; a cancelled dialog leaves path, title and list alone,
+   and so does a path that did not fit, which is reported. */
 static void OnOpen(HWND hwnd)
 {
     static const char filter[] = "ｻｳﾝﾄﾞ(*.WAV)\0*.WAV\0全ファイル(*.*)\0*.*\0";
     OPENFILENAMEA *ofn = &App.OpenRecord;
+    BOOL chosen;
 
     lstrcpynA(App.PathBackup, WaveDocument.DocumentPath, sizeof(App.PathBackup));
+    lstrcpynA(App.TitleBackup, WaveDocument.DocumentTitle, sizeof(App.TitleBackup));
     memset(ofn, 0, sizeof(*ofn));
     ofn->lStructSize    = OPENFILENAME_SIZE_VERSION_400A;
     ofn->hwndOwner      = hwnd;
     ofn->lpstrFilter    = filter;
     ofn->nFilterIndex   = 1;
-    WaveDocument.DocumentPath[0] = '\0';
+    /* cleared whole, so that what the dialog leaves is only its own */
+    memset(WaveDocument.DocumentPath, 0, sizeof(WaveDocument.DocumentPath));
+    memset(WaveDocument.DocumentTitle, 0, sizeof(WaveDocument.DocumentTitle));
     ofn->lpstrFile      = WaveDocument.DocumentPath;
     ofn->nMaxFile       = sizeof(WaveDocument.DocumentPath);
     ofn->lpstrFileTitle = WaveDocument.DocumentTitle;
     ofn->nMaxFileTitle  = sizeof(WaveDocument.DocumentTitle);
     ofn->Flags          = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
 
-    if (GetOpenFileNameA(ofn))
+    chosen = GetOpenFileNameA(ofn);
+    if (chosen && PathIsWhole(ofn))
     {
         EnterSourceFolder(ofn);
         LoadDocument(hwnd, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        return;
     }
-    else
-        lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
+    /* put back before the box, whose loop may paint the graph from the path */
+    lstrcpynA(WaveDocument.DocumentPath, App.PathBackup, sizeof(WaveDocument.DocumentPath));
+    lstrcpynA(WaveDocument.DocumentTitle, App.TitleBackup, sizeof(WaveDocument.DocumentTitle));
+    if (chosen || CommDlgExtendedError() == FNERR_BUFFERTOOSMALL)
+        ShowWarning("ファイル名が長すぎます。");
 }
 
 static void OnJoin(HWND hwnd)

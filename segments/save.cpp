@@ -44,7 +44,10 @@ static int IsSourceFile(const char *outputName)
 
 /* Writes one row, creating its file or appending to the file of the kept
    row before it. A refused row still ends the run before it, as any other
-   name would. Returns the row's end in seconds, for the progress bar. */
+   name would. A row appends only to a file this run has written: when an
+   earlier row of the run did not reach it, the file there may be an older
+   one, and the row is reported and not saved. Returns the row's end in
+   seconds, for the progress bar. */
 static double SaveRow(int row, const char *extension)
 {
     char name[NAME_CHARS];
@@ -74,7 +77,14 @@ static double SaveRow(int row, const char *extension)
     }
 
     mode = strcmp(name, Segments.LastWrittenName) == 0 ? AppendMode : CreateMode;
-    WriteSegment(name, start, end, mode);
+    if (mode == AppendMode && !Segments.LastWriteReached)
+    {
+        snprintf(App.ScratchText, sizeof(App.ScratchText),
+                 "書き込めなかったファイルのため保存しません:%s", name);
+        ShowWarning(App.ScratchText);
+        return end;
+    }
+    Segments.LastWriteReached = WriteSegment(name, start, end, mode);
     lstrcpynA(Segments.LastWrittenName, name, sizeof(Segments.LastWrittenName));
     return end;
 }
@@ -105,6 +115,7 @@ void SaveSegments(void)
         total = RowSeconds(count - 1, COL_END);
     TakeExtension(extension, sizeof(extension));
     Segments.LastWrittenName[0] = '\0';
+    Segments.LastWriteReached = 0;
 
     for (i = 0; i < count; i++)
     {

@@ -16,6 +16,7 @@ struct SEGMENTSTATE
 {
     int  LastHandledRow;              /* row the selection handling last acted on */
     char LastWrittenName[NAME_CHARS]; /* last output name of a save run */
+    int  LastWriteReached;            /* every row so far of that name reached its file */
 };
 
 extern SEGMENTSTATE Segments;

@@ -1,5 +1,6 @@
 #include "support/harness.h"
 #include "support/wavbuild.h"
+#include "support/imports.h"
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -666,6 +667,38 @@ TEST_F(OpenDialog, ChosenFilesFolderBecomesCurrent)
     GetCurrentDirectoryA(sizeof(current), current);
     EXPECT_EQ(0, lstrcmpiA(folder.c_str(), current)) << current;
     ScratchDir();
+}
+
+/* Wine's dialog never fails for a buffer too small, as Windows does */
+static DWORD DialogError;
+static DWORD WINAPI FakeCommDlgExtendedError(void) { return DialogError; }
+IMPORT_DOUBLE(CommDlgExtendedError, 0, FakeCommDlgExtendedError);
+
+/* A path too long for the buffer comes back from Wine cut short, without
+   its end when the cut fills the buffer (with one of the three folders),
+   or from Windows as a failure: refused, the earlier file kept. */
+TEST_F(OpenDialog, PathCutShortIsRefusedAndEarlierPathKept)
+{
+    std::string name;
+    while (name.size() < 70 * 3)
+        name += "音";
+    for (const char *folder : { "\\d", "\\dd", "\\ddd", "" })
+    {
+        CreateDirectoryA((ScratchDir() + folder).c_str(), NULL);
+        ChosenPath = ScratchDir() + folder + "\\" + name + ".wav";
+        WriteBytes(ChosenPath, PcmWav(1, 8000, 8, PatternBytes(800)));
+        lstrcpynA(WaveDocument.DocumentPath, "C:\\earlier\\take.wav", MAX_PATH);
+        lstrcpynA(WaveDocument.DocumentTitle, "take.wav", 256);
+        ClearBoxes();
+        DialogError = *folder ? 0 : FNERR_BUFFERTOOSMALL;
+        SetDialogHandler(*folder ? ChooseFile : CancelDialog);
+        SendCommand(IDM_OPEN);
+        DialogError = 0;
+        EXPECT_EQ(std::vector<std::string>{ "ファイル名が長すぎます。" }, BoxTexts()) << folder;
+        EXPECT_STREQ("C:\\earlier\\take.wav", WaveDocument.DocumentPath);
+        EXPECT_STREQ("take.wav", WaveDocument.DocumentTitle);
+        EXPECT_EQ(0, RowTotal());
+    }
 }
 
 /* ---- teardown ---- */

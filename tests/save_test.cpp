@@ -201,6 +201,24 @@ TEST_F(Save, FailingRowIsReportedAndLaterRowsStillSaved)
     EXPECT_EQ(WaveDocument.FormatBlock ? 1u : 0u, FakeMemory.LiveLocal.size());
 }
 
+/* An output another program has mapped cannot be replaced, but it can be
+   opened to append: the later rows of its name are not added to it. */
+TEST_F(Save, RowsOfAnOutputNotReplacedAreNotAppended)
+{
+    Bytes old = PcmWav(1, 8000, 8, Bytes(100, 1));
+    WriteBytes(ScratchDir() + "\\a.wav", old);
+    HANDLE file = CreateFileA("a.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    HANDLE map = CreateFileMappingA(file, NULL, PAGE_READONLY, 0, 0, NULL);
+    SetRows({ Row("a", "0.00000", "1.00000"), Row("a", "1.00000", "2.00000") }, 1);
+    SendCommand(IDM_SAVE);
+    CloseHandle(map);
+    CloseHandle(file);
+    EXPECT_EQ((std::vector<std::string>{ "書き込みファイルを開けません。",
+                                         "書き込めなかったファイルのため保存しません:a.wav" }), BoxTexts());
+    EXPECT_EQ(old, ReadHere("a.wav"));
+}
+
 TEST_F(Save, ProgressBarGrowsWithEachRowsEnd)
 {
     SetRows({ Row("a", "0.00000", "1.00000"), Row("b", "1.00000", "2.00000"),

@@ -169,6 +169,8 @@ def check_full_disk(exe, folder):
          disk_error, existing + stereo[:50000]),
         ("append after a pad byte", "mono8.wav", (1, 22050, 8, odd), "append", 1046,
          disk_error, odd + mono8[:1]),
+        ("no room for the pad byte", "mono8.wav", (1, 22050, 8, odd), "append", 44 + 1001 + 22050,
+         disk_error, odd + mono8[:-1]),
         ("append with room enough", "mono8.wav", (1, 22050, 8, odd), "append", 1 << 20,
          None, odd + mono8),
     ]
@@ -188,9 +190,10 @@ def check_full_disk(exe, folder):
         check(boxes == ([message] if message else []), "%s: boxes %r" % (what, boxes))
         check(format_state == ["kept" if what in format_kept else "released"],
               "%s: format block %r" % (what, format_state))
-        check(os.path.getsize(output) <= size_limit, "%s: file within the limit" % what)
         if data is None:
+            check(not os.path.exists(output), "%s: the output without a header is removed" % what)
             continue
+        check(os.path.getsize(output) <= size_limit, "%s: file within the limit" % what)
         try:
             _, got = frames_of(output)
         except (wave.Error, EOFError) as error:

@@ -114,7 +114,7 @@ TEST_F(Writer, CreateWritesTheRangeAfterACanonicalHeader)
         Bytes samples = PatternBytes(c.dataBytes, (uint32_t)c.dataBytes);
         OpenSource(PcmWav(c.channels, c.rate, c.bits, samples));
 
-        WriteSegment("out.wav", c.start, c.end, CreateMode);
+        EXPECT_EQ(1, WriteSegment("out.wav", c.start, c.end, CreateMode));
 
         EXPECT_EQ(std::vector<std::string>(), BoxTexts());
         ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, c.channels, c.rate, c.bits),
@@ -230,7 +230,7 @@ TEST_F(Writer, RefusedOutputsAreLeftAsTheyWere)
             WriteBytes(c.path, *c.existing);
         HLOCAL format = WaveDocument.FormatHandle;
 
-        WriteSegment(c.path, 0.0, 0.5, c.mode);
+        EXPECT_EQ(0, WriteSegment(c.path, 0.0, 0.5, c.mode));
 
         EXPECT_EQ(std::vector<std::string>{ c.message }, BoxTexts());
         ASSERT_EQ(1u, Boxes().size());

@@ -63,7 +63,9 @@ int  RepairWaveHeader(void);
 
 /* segment writer */
 enum { AppendMode = 0, CreateMode = 4096 };
-void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
+/* 1 when the output is left a finished WAV file of this call's making,
+   for a following row to append to; 0 when it was not reached. */
+int  WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
 
 /* Seconds to byte offset: the time is multiplied by BytesPerSec,
    truncated, and cut down to whole blocks. */

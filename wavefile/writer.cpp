@@ -182,6 +182,20 @@ static void CutToWritten(HMMIO out, DWORD base, DWORD written)
     mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
 }
 
+/* The ascent pads an odd data chunk without checking that the pad byte
+   landed: it is written here first, where a full disk can still be told,
+   and the ascent then writes it again over itself. */
+static int PadFits(HMMIO out, DWORD dataSize)
+{
+    char zero = 0;
+
+    if (!(dataSize & 1))
+        return 1;
+    if (mmioWrite(out, &zero, 1) != 1)
+        return 0;
+    return mmioSeek(out, -1, SEEK_CUR) != -1;
+}
+
 /* Cuts the file at end when it is longer. Returns 0 when it could not be
    looked at or cut. */
 static int CutFileAt(const char *name, LONG end)
@@ -204,8 +218,9 @@ static int CutFileAt(const char *name, LONG end)
 /* Ascending rewrites the sizes that changed (and pads an odd data
    chunk), so even an output left without samples has a valid header.
    The file then ends where its RIFF chunk ends: bytes written past a cut
-   back to whole blocks, or left from a longer file, are removed. */
-static void FinishOutput(HMMIO out, const char *name, int failed)
+   back to whole blocks, or left from a longer file, are removed. Returns
+   0 when the file may not be what its header says. */
+static int FinishOutput(HMMIO out, const char *name, int failed)
 {
     LONG end = -1;
     int ascended = !mmioAscend(out, &OutputDataChunk, 0) && !mmioAscend(out, &OutputRiffChunk, 0);
@@ -213,8 +228,11 @@ static void FinishOutput(HMMIO out, const char *name, int failed)
     if (ascended)
         end = mmioSeek(out, 0, SEEK_CUR);
     mmioClose(out, 0);
-    if ((end == -1 || !CutFileAt(name, end)) && !failed)
+    if (end != -1 && CutFileAt(name, end))
+        return 1;
+    if (!failed)
         ShowWarning(DiskError);
+    return 0;
 }
 
 /* In create mode a file that does not exist yet is made new and then
@@ -238,18 +256,19 @@ static HMMIO OpenOutput(char *name, int mode)
     return out;
 }
 
-void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
+int WriteSegment(const char *path, double startSeconds, double endSeconds, int mode)
 {
     char name[MAX_PATH];
     HMMIO out;
     LONG start, count;
     DWORD base, written = 0;
     const char *failure = NULL;
+    int finished;
 
     if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
     {
         if (!OpenWaveFile())
-            return;
+            return 0;
     }
     ComputeBufferSize(WaveDocument.FormatBlock);
 
@@ -263,20 +282,20 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     if (!out)
     {
         ShowWarning("書き込みファイルを開けません。");
-        return;
+        return 0;
     }
     if (!(mode == CreateMode ? CreateOutputHeader(out) : FindAppendPoint(out)))
     {
         mmioClose(out, 0);
-        return;
+        /* a header left unfinished holds no sample and is no WAV file */
+        if (mode == CreateMode)
+            DeleteFileA(name);
+        return 0;
     }
     base = mode == CreateMode ? 0 : OutputDataChunk.cksize;
     ReleaseFormatBlock();
     if (!AllocPlayBuffers())
-    {
-        FinishOutput(out, name, 1);
-        return;
-    }
+        return FinishOutput(out, name, 1);
 
     RangeToBytes(startSeconds, endSeconds, &start, &count);
     WaveDocument.BytesLeft = (DWORD)count;
@@ -286,7 +305,11 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
     if (!BufferSource(CopyBuffering, NULL) || !SeekData(start))
         failure = SourceError;
     else
+    {
         written = CopySamples(out, OutputDataChunk.dwDataOffset + base, &failure);
+        if (!failure && !PadFits(out, base + written))
+            failure = DiskError;
+    }
     /* the graph reads through the buffer again; without it the source is
        closed, and the next operation that needs it opens it afresh */
     if (!BufferSource(HeaderBuffering, NULL))
@@ -296,6 +319,7 @@ void WriteSegment(const char *path, double startSeconds, double endSeconds, int 
         ShowWarning(failure);
         CutToWritten(out, base, written);
     }
-    FinishOutput(out, name, failure != NULL);
+    finished = FinishOutput(out, name, failure != NULL);
     FreePlayBuffers();
+    return finished;
 }
