@@ -281,6 +281,35 @@ TEST_F(Writer, BufferFailureClosesSourceAndLeavesAnEmptyValidOutput)
    is to blame, not the disk. With 3-byte blocks 999 bytes are read and
    996 kept (an even count needs no pad byte that may not fit); the file
    ends where the header says. */
+/* After a failed copy the output is moved back to its last whole block;
+   should that move fail, its end is unknown: a file the call made is
+   removed, an appended one keeps its earlier rows and nothing else. */
+TEST_F(Writer, OutputThatCannotBeCutBackIsNotLeftAsAWav)
+{
+    Bytes samples = PatternBytes(2000, 5);
+    Bytes source = PcmWav(1, 8000, 16, samples);
+    Bytes old = PcmWav(1, 8000, 16, Slice(samples, 0, 800));
+    WriteBytes("old.wav", old);
+    struct { const char *name; int mode; LONG cutTo; } cases[] = {
+        { "new.wav", CreateMode, 44 + 700 },
+        { "old.wav", AppendMode, 44 + 800 + 700 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        OpenSource(source);
+        /* cut short under the program: the copy reads 700 bytes */
+        WriteBytes("source.wav", Slice(source, 0, 44 + 1500));
+        FakeWave.FailSeekTo = c.cutTo;
+        EXPECT_EQ(0, WriteSegment(c.name, 0.05, 0.125, c.mode));
+        FakeWave.FailSeekTo = 0;
+        EXPECT_EQ(std::vector<std::string>{ "元のファイルを読み取れません。" }, BoxTexts());
+        ExpectBuffersAndFormatReleased();
+    }
+    EXPECT_FALSE(Exists("new.wav"));
+    EXPECT_EQ(old, ReadBytes("old.wav"));
+}
+
 TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
 {
     struct { WORD bits; size_t kept; } cases[] = { { 8, 1000 }, { 24, 996 } };
