@@ -5,7 +5,6 @@
 #define PELNOR_APP_H
 
 #include <windows.h>
-#include <commdlg.h>
 #include <stddef.h>
 #include "app/resource.h"
 
@@ -29,7 +28,6 @@ struct APPSHELL
     int       TornDown;            /* teardown has run once */
     char      PathBackup[MAX_PATH];
     char      TitleBackup[256];    /* the dialog writes the title even for a path it cut */
-    OPENFILENAMEA OpenRecord;
     char      ScratchText[SCRATCH_CHARS];
 };
 

@@ -1,7 +1,8 @@
 /* The main window procedure: creation, layout, commands, teardown. */
 #include <string.h>
-#include <cderr.h>
 #include "app/app.h"
+#include <commdlg.h>
+#include <cderr.h>
 #include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
@@ -137,7 +138,8 @@ static int PathIsWhole(const OPENFILENAMEA *ofn)
 static void OnOpen(HWND hwnd)
 {
     static const char filter[] = "ｻｳﾝﾄﾞ(*.WAV)\0*.WAV\0全ファイル(*.*)\0*.*\0";
-    OPENFILENAMEA *ofn = &App.OpenRecord;
+    OPENFILENAMEA record;
+    OPENFILENAMEA *ofn = &record;
     BOOL chosen;
 
     lstrcpynA(App.PathBackup, WaveDocument.DocumentPath, sizeof(App.PathBackup));

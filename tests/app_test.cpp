@@ -553,11 +553,22 @@ struct DialogSeen
 };
 static DialogSeen Seen;
 
+/* The record the program hands to the dialog, copied on its way there. */
+static OPENFILENAMEA Handed;
+static BOOL WINAPI HandOnGetOpenFileNameA(OPENFILENAMEA *ofn)
+{
+    typedef BOOL (WINAPI *OPENCALL)(OPENFILENAMEA *);
+    Handed = *ofn;
+    static HMODULE comdlg = LoadLibraryA("comdlg32.dll");
+    return ((OPENCALL)(void *)GetProcAddress(comdlg, "GetOpenFileNameA"))(ofn);
+}
+IMPORT_DOUBLE(GetOpenFileNameA, 4, HandOnGetOpenFileNameA);
+
 /* The record as the dialog got it; the type list is read once the
    dialog's loop runs, since it is filled after activation. */
 static void ReadDialog(HWND dialog)
 {
-    const OPENFILENAMEA &ofn = App.OpenRecord;
+    const OPENFILENAMEA &ofn = Handed;
 
     Seen = DialogSeen();
     Seen.size = ofn.lStructSize;
