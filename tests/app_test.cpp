@@ -36,9 +36,10 @@ static RECT ChildRect(int id)
     return r;
 }
 
-static void ExpectRect(int id, int x, int y, int width, int height, int line)
+#define EXPECT_RECT(...) CALLED_HERE(ExpectRect(__VA_ARGS__))
+static void ExpectRect(int id, int x, int y, int width, int height)
 {
-    SCOPED_TRACE(testing::Message() << "child " << id << ", called from line " << line);
+    SCOPED_TRACE(testing::Message() << "child " << id);
     RECT r = ChildRect(id);
     EXPECT_EQ(x, r.left);
     EXPECT_EQ(y, r.top);
@@ -415,16 +416,16 @@ TEST_F(Layout, WidthsPlaceListButtonColumnAndGraph)
         SendSize(c.w, 500);
         EXPECT_EQ(c.w, App.ClientWidth);
         EXPECT_EQ(c.view, PlaybackState.WaveViewWidth);
-        ExpectRect(IDC_SEGMENTLIST, 0, 0, c.list, 400, __LINE__);
-        ExpectRect(IDM_OPEN, c.column, 0, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_SAVE, c.column, 40, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_LOOP, c.loopX, 80, c.columnWidth, 30, __LINE__);
-        ExpectRect(IDM_PLAY, c.column, 110, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_STOP, c.column, 150, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_DIVIDE, c.column, 200, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_JOIN, c.column, 240, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_ERASE, c.column, 280, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDC_WAVEVIEW, 10, 410, c.view, 80, __LINE__);
+        EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, c.list, 400);
+        EXPECT_RECT(IDM_OPEN, c.column, 0, c.columnWidth, 40);
+        EXPECT_RECT(IDM_SAVE, c.column, 40, c.columnWidth, 40);
+        EXPECT_RECT(IDM_LOOP, c.loopX, 80, c.columnWidth, 30);
+        EXPECT_RECT(IDM_PLAY, c.column, 110, c.columnWidth, 40);
+        EXPECT_RECT(IDM_STOP, c.column, 150, c.columnWidth, 40);
+        EXPECT_RECT(IDM_DIVIDE, c.column, 200, c.columnWidth, 40);
+        EXPECT_RECT(IDM_JOIN, c.column, 240, c.columnWidth, 40);
+        EXPECT_RECT(IDM_ERASE, c.column, 280, c.columnWidth, 40);
+        EXPECT_RECT(IDC_WAVEVIEW, 10, 410, c.view, 80);
     }
 }
 
@@ -442,8 +443,8 @@ TEST_F(Layout, HeightsPlaceListAndGraph)
         SendSize(1000, c.h);
         EXPECT_EQ(c.top, PlaybackState.WaveViewTop);
         EXPECT_EQ(c.view, PlaybackState.WaveViewHeight);
-        ExpectRect(IDC_SEGMENTLIST, 0, 0, 898, c.list, __LINE__);
-        ExpectRect(IDC_WAVEVIEW, 10, c.top, 512, c.view, __LINE__);
+        EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, 898, c.list);
+        EXPECT_RECT(IDC_WAVEVIEW, 10, c.top, 512, c.view);
     }
 }
 
@@ -454,14 +455,14 @@ TEST_F(Layout, ZeroSizeThenNormalSizeLaysOutAgain)
     EXPECT_EQ(256, PlaybackState.WaveViewWidth);
     EXPECT_EQ(10, PlaybackState.WaveViewTop);
     EXPECT_EQ(-20, PlaybackState.WaveViewHeight);
-    ExpectRect(IDC_SEGMENTLIST, 0, 0, -2, 0, __LINE__);
-    ExpectRect(IDM_OPEN, 0, 0, 0, 40, __LINE__);
-    ExpectRect(IDM_LOOP, 5, 80, 0, 30, __LINE__);
+    EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, -2, 0);
+    EXPECT_RECT(IDM_OPEN, 0, 0, 0, 40);
+    EXPECT_RECT(IDM_LOOP, 5, 80, 0, 30);
 
     SendSize(1000, 500);
-    ExpectRect(IDC_SEGMENTLIST, 0, 0, 898, 400, __LINE__);
-    ExpectRect(IDM_OPEN, 900, 0, 100, 40, __LINE__);
-    ExpectRect(IDC_WAVEVIEW, 10, 410, 512, 80, __LINE__);
+    EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, 898, 400);
+    EXPECT_RECT(IDM_OPEN, 900, 0, 100, 40);
+    EXPECT_RECT(IDC_WAVEVIEW, 10, 410, 512, 80);
 }
 
 /* ---- commands ---- */
