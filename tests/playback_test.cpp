@@ -592,7 +592,7 @@ TEST_F(Playback, BufferAllocationFailureClosesTheDeviceAndRestoresIdleControls)
     ExpectIdle(__LINE__);
 }
 
-/* A source shorter than its header: playback stops at the read that
+/* A source that shrinks after its load: playback stops at the read that
    comes up short, in the first fill or in a refill, and the device gets
    only the file's own bytes. */
 TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
@@ -608,8 +608,10 @@ TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
         FakeWaveReset();
         Bytes data = PatternBytes(c.units * Unit);
         Bytes file = PcmWav(1, 8000, 8, data);
-        file.resize(file.size() - 6000);
         WriteSource(file);
+        file.resize(file.size() - 6000);
+        WriteBytes(WaveDocument.DocumentPath, file);
+        BufferSource(CopyBuffering, NULL);      /* what the read buffer took in is gone */
         Play();
         Complete(c.completions);
 
@@ -701,6 +703,20 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
         EXPECT_COMMAND(IDM_LOOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
     }
+}
+
+/* The bytes an unfinished header's file holds are listed and played. */
+TEST_F(Playback, UnfinishedHeaderPlaysTheBytesTheFileHolds)
+{
+    Data = PatternBytes(3000);
+    Bytes file = PcmWav(1, 8000, 8, Data);
+    std::fill(file.begin() + 4, file.begin() + 8, 0xFF);
+    std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
+    WriteSource(file);
+    EXPECT_EQ("0.37500", RowText(0, COL_END));
+    SetLoop(0);
+    Play();
+    ExpectBytes(Data, FakeWave.Received, __LINE__);
 }
 
 TEST_F(Playback, DestroyingTheMainWindowWhilePlayingReleasesDeviceAndBuffers)

@@ -236,6 +236,19 @@ TEST_F(View, PaintReopensAClosedSource)
     EXPECT_TRUE(Boxes().empty());
 }
 
+/* An unfinished header draws the samples its file holds, as the finished file does. */
+TEST_F(View, UnfinishedHeaderIsDrawnAsTheFinishedFile)
+{
+    Load(2);
+    std::vector<uint32_t> finished = Drawing();
+    Bytes file = PcmWav(2, Rate, 16, Data);
+    std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
+    WriteBytes(Path, file);
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(finished, Drawing());
+}
+
 TEST_F(View, SourceThatCannotBeOpenedIsReportedOnEveryPaintAndLeavesTheViewWhite)
 {
     Load(2);
