@@ -705,6 +705,27 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
     }
 }
 
+/* A source replaced by another format is refused, not played; put back,
+   it plays the row selected meanwhile from the row's own place. */
+TEST_F(Playback, ReplacedSourceIsRefusedAndOnceBackPlaysTheSelectedRow)
+{
+    Load(8000, 8000, 16, 2);
+    Bytes original = ReadBytes(WaveDocument.DocumentPath);
+    SplitRows("0.12500", "0.25000");
+    SetLoop(0);
+    Play();
+    SendCommand(IDM_STOP);
+    WriteBytes(WaveDocument.DocumentPath, PcmWav(1, 11025, 8, Data));
+    FakeWave.Received.clear();
+    Play();
+    EXPECT_EQ(std::vector<std::string>{ "ファイルが変更されています。" }, BoxTexts());
+    EXPECT_TRUE(FakeWave.Received.empty());
+    SelectOnly(1);
+    WriteBytes(WaveDocument.DocumentPath, original);
+    Play();
+    ExpectBytes(Slice(Data, 4000, 8000), FakeWave.Received, __LINE__);
+}
+
 /* The bytes an unfinished header's file holds are listed and played. */
 TEST_F(Playback, UnfinishedHeaderPlaysTheBytesTheFileHolds)
 {

@@ -343,6 +343,21 @@ TEST_F(Save, EmptyListWritesNothingAndEnablesCommands)
                       { IDM_DIVIDE, true }, { IDM_JOIN, true } });
 }
 
+/* A source changed after its first use is refused at the next save and
+   nothing is written from it; opening it again starts afresh. */
+TEST_F(Save, ChangedSourceIsRefusedAndNothingIsWrittenFromIt)
+{
+    SetRows({ Row("a", "0.00000", "2.00000"), Row("b", "2.00000", "4.00000") }, 0);
+    SendCommand(IDM_SAVE);
+    WriteBytes(ScratchDir() + "\\song.wav", PcmWav(1, 8000, 8, PatternBytes(40000)));
+    SendCommand(IDM_SAVE);
+    EXPECT_EQ(std::vector<std::string>(2, "ファイルが変更されています。"), BoxTexts());
+    EXPECT_EQ(Expected({ { 0, 16000 } }), ReadHere("a.wav"));
+    EXPECT_EQ(Expected({ { 16000, 32000 } }), ReadHere("b.wav"));
+    OpenThroughDialog(ScratchDir() + "\\song.wav");
+    EXPECT_EQ("5.00000", RowText(0, COL_END));
+}
+
 /* Saving driven by tests/save_check.py, which builds the source with
    Python's wave module, chooses the rows and checks the outputs on its
    own. The file PELNOR_CHECK_ROWS holds the source's Windows path on its

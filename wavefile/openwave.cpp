@@ -40,6 +40,17 @@ static DWORD HeldSize(const MMCKINFO *chunk, unsigned long long length)
     return held < chunk->cksize ? (DWORD)held : chunk->cksize;
 }
 
+/* Once a file is loaded, every validation must find the format and the
+   data size it had then: the rows are times in that file, and another
+   file's samples must not reach its segments. */
+static const char ChangedFile[] = "ファイルが変更されています。";
+
+void KeepLoadedFile(void)
+{
+    memcpy(&WaveDocument.LoadedFormat, WaveDocument.FormatBlock, sizeof(WaveDocument.LoadedFormat));
+    WaveDocument.LoadedSize = WaveDocument.DataSize;
+}
+
 static WAVEDOCUMENT InitialDocument(void)
 {
     WAVEDOCUMENT doc = {};
@@ -289,6 +300,9 @@ int OpenWaveFile(void)
         return FailOpen("形式チャンクを読み取れません。");
     if (fmtChunk.cksize < sizeof(PCMWAVEFORMAT))
         return FailOpen("形式チャンクが短すぎます。");
+    if (WaveDocument.LoadedSize != 0 && memcmp(WaveDocument.FormatBlock, &WaveDocument.LoadedFormat,
+                                               sizeof(WaveDocument.LoadedFormat)) != 0)
+        return FailOpen(ChangedFile);
     mmioAscend(WaveDocument.ReadHandle, &fmtChunk, 0);
     WaveDocument.FormatTag = WaveDocument.FormatBlock->wFormatTag;
 
@@ -312,6 +326,8 @@ int OpenWaveFile(void)
     size = HeldSize(&WaveDocument.DataChunk, length);
     if (size < WaveDocument.DataChunk.cksize)
         WaveDocument.DataChunk.cksize = size - size % (DWORD)WaveDocument.blockalign;
+    if (WaveDocument.LoadedSize != 0 && WaveDocument.DataChunk.cksize != WaveDocument.LoadedSize)
+        return FailOpen(ChangedFile);
     WaveDocument.DataSize = WaveDocument.DataChunk.cksize;
     WaveDocument.BytesLeft = WaveDocument.DataSize;
     if (WaveDocument.DataSize == 0)

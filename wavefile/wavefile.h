@@ -24,6 +24,10 @@ struct WAVEDOCUMENT
     DWORD         ChannelCode;       /* bit 1: two channels, bit 0: 16 bits */
     DWORD         DataSize;
     DWORD         BytesLeft;         /* countdown shared by playback and writer */
+    /* What the file was when it was loaded; every later validation must
+       find the same. LoadedSize 0: nothing kept, the next open starts afresh. */
+    PCMWAVEFORMAT LoadedFormat;
+    DWORD         LoadedSize;
 };
 
 extern WAVEDOCUMENT WaveDocument;
@@ -44,6 +48,7 @@ void ClassifyFormat(const WAVEFORMATEX *format);
 UINT AllocFormatBlock(UINT size);
 void ReleaseFormatBlock(void);
 void CloseSourceFile(void);         /* closes ReadHandle if open */
+void KeepLoadedFile(void);          /* after the load's validation */
 /* Puts the source into a job's buffering at the same read position; the
    graph keeps a larger buffer it finds. *position (may be null) gets that
    position, -1 when it was lost. 0 when the buffer could not be set. */
