@@ -136,6 +136,7 @@ void LoadDocument(HWND window, const char *path, const char *title)
     InvalidateRect(App.WaveView, NULL, TRUE);
 
     WaveDocument.LoadedSize = 0;
+    WaveDocument.EndSeconds = 0.0;
     if (!OpenWaveFile())
     {
         CloseDocumentCommands();
@@ -156,6 +157,7 @@ void LoadDocument(HWND window, const char *path, const char *title)
     SetRowText(0, COL_START, "0.00000");
     snprintf(duration, sizeof(duration), "%.5f",
              (double)WaveDocument.DataSize / (double)WaveDocument.BytesPerSec);
+    WaveDocument.EndSeconds = ParseSeconds(duration);
     SetRowText(0, COL_END, duration);
     SetRowText(0, COL_TIME, duration);
 

@@ -28,6 +28,7 @@ struct WAVEDOCUMENT
        find the same. LoadedSize 0: nothing kept, the next open starts afresh. */
     PCMWAVEFORMAT LoadedFormat;
     DWORD         LoadedSize;
+    double        EndSeconds;        /* the duration written at load, read back */
 };
 
 extern WAVEDOCUMENT WaveDocument;
@@ -65,7 +66,8 @@ enum { AppendMode = 0, CreateMode = 4096 };
 void WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
 
 /* Seconds to byte offset: the time is multiplied by BytesPerSec,
-   truncated, and cut down to whole blocks. */
+   truncated, and cut down to whole blocks; from EndSeconds on, a time is
+   the end of the loaded data. */
 double ParseSeconds(const char *text);
 LONG   SecondsToOffset(double seconds);
 LONG   TextToOffset(const char *text);
