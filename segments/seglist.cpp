@@ -135,6 +135,7 @@ void LoadDocument(HWND window, const char *path, const char *title)
     SendMessageA(App.SegmentList, LVM_DELETEALLITEMS, 0, 0);
     InvalidateRect(App.WaveView, NULL, TRUE);
 
+    /* a fresh open: nothing to compare the file with, no end yet */
     WaveDocument.LoadedSize = 0;
     WaveDocument.EndSeconds = 0.0;
     if (!OpenWaveFile())

@@ -726,20 +726,6 @@ TEST_F(Playback, ReplacedSourceIsRefusedAndOnceBackPlaysTheSelectedRow)
     ExpectBytes(Slice(Data, 4000, 8000), FakeWave.Received, __LINE__);
 }
 
-/* The bytes an unfinished header's file holds are listed and played. */
-TEST_F(Playback, UnfinishedHeaderPlaysTheBytesTheFileHolds)
-{
-    Data = PatternBytes(3000);
-    Bytes file = PcmWav(1, 8000, 8, Data);
-    std::fill(file.begin() + 4, file.begin() + 8, 0xFF);
-    std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
-    WriteSource(file);
-    EXPECT_EQ("0.37500", RowText(0, COL_END));
-    SetLoop(0);
-    Play();
-    ExpectBytes(Data, FakeWave.Received, __LINE__);
-}
-
 TEST_F(Playback, DestroyingTheMainWindowWhilePlayingReleasesDeviceAndBuffers)
 {
     Load(20000);

@@ -210,7 +210,7 @@ def main():
     samples = bytes(rng.getrandbits(8) for _ in range(SECONDS * BYTES_PER_SEC))
     failures = 0
 
-    # 7 frames past 3 s: the end reads "3.00063", 6.98 frames past 3 s
+    # 7 frames past 3 s: the end reads "3.00063", which by itself comes to 6
     odd = samples + samples[:7 * BLOCK]
     sources = [("save_check", samples, write_wave, NORMAL_ROWS),
                ("save_check_odd", odd, write_wave, NORMAL_ROWS[:-1] + [("voice-2", "2.90000", duration(odd))]),
