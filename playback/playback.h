@@ -33,6 +33,7 @@ struct PLAYBACKSTATE
     LONG        SegmentStart;         /* byte offsets within the sample data */
     LONG        PlayStart;
     LONG        SegmentEnd;
+    DWORD       RangeBytesPerSec;     /* the byte rate the range was taken at */
     LONG        BlocksPerColumn;
     LONG        RemainingBlocks;
     LONG        CursorColumn;

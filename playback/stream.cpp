@@ -7,6 +7,7 @@
 #include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
+#include "segments/segments.h"
 
 static void CloseDevice(void)
 {
@@ -241,6 +242,7 @@ void StartPlayback(void)
     if (!WaveDocument.ReadHandle || !WaveDocument.FormatBlock)
         if (!OpenWaveFile())
             return;
+    RefreshPlayRange();
 
     WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.PlayStart);
     ComputeBufferSize(WaveDocument.FormatBlock);

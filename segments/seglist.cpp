@@ -72,7 +72,19 @@ void SetPlayRange(int row)
     PlaybackState.SegmentEnd   = SecondsToOffset(RowSeconds(row, COL_END));
     PlaybackState.PlayStart    = SecondsToOffset(RowSeconds(row, COL_START));
     PlaybackState.SegmentStart = PlaybackState.PlayStart;
+    PlaybackState.RangeBytesPerSec = WaveDocument.BytesPerSec;
     WaveDocument.BytesLeft = (DWORD)(PlaybackState.SegmentEnd - PlaybackState.SegmentStart);
+}
+
+/* A selection made while the source was refused took its range at no
+   byte rate, or at another one: such a range is taken again from the
+   selected row (the first when none is). */
+void RefreshPlayRange(void)
+{
+    int row = FirstSelectedRow();
+
+    if (PlaybackState.RangeBytesPerSec != WaveDocument.BytesPerSec && RowCount() > 0)
+        SetPlayRange(row >= 0 ? row : 0);
 }
 
 static void InsertColumn(HWND list, int position, const char *caption, int format, int width)
@@ -114,15 +126,20 @@ void LoadDocument(HWND window, const char *path, const char *title)
     SendMessageA(App.SegmentList, LVM_DELETEALLITEMS, 0, 0);
     InvalidateRect(App.WaveView, NULL, TRUE);
 
+    /* a fresh open: nothing to compare the file with, no end yet */
+    WaveDocument.LoadedSize = 0;
+    WaveDocument.EndSeconds = 0.0;
     if (!OpenWaveFile())
     {
         ControlsAfterFailedLoad();
         return;
     }
+    KeepLoadedFile();
 
     PlaybackState.SegmentStart = 0;
     PlaybackState.PlayStart    = 0;
     PlaybackState.SegmentEnd   = (LONG)WaveDocument.DataSize;
+    PlaybackState.RangeBytesPerSec = WaveDocument.BytesPerSec;
 
     CutAtLastDot(title, name, sizeof(name));
     item.mask    = LVIF_TEXT;
@@ -132,6 +149,7 @@ void LoadDocument(HWND window, const char *path, const char *title)
     SetRowText(0, COL_START, "0.00000");
     snprintf(duration, sizeof(duration), "%.5f",
              (double)WaveDocument.DataSize / (double)WaveDocument.BytesPerSec);
+    WaveDocument.EndSeconds = ParseSeconds(duration);
     SetRowText(0, COL_END, duration);
     SetRowText(0, COL_TIME, duration);
 

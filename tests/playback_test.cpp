@@ -592,7 +592,7 @@ TEST_F(Playback, BufferAllocationFailureClosesTheDeviceAndRestoresIdleControls)
     ExpectIdle(__LINE__);
 }
 
-/* A source shorter than its header: playback stops at the read that
+/* A source that shrinks after its load: playback stops at the read that
    comes up short, in the first fill or in a refill, and the device gets
    only the file's own bytes. */
 TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
@@ -608,8 +608,10 @@ TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
         FakeWaveReset();
         Bytes data = PatternBytes(c.units * Unit);
         Bytes file = PcmWav(1, 8000, 8, data);
-        file.resize(file.size() - 6000);
         WriteSource(file);
+        file.resize(file.size() - 6000);
+        WriteBytes(WaveDocument.DocumentPath, file);
+        BufferSource(CopyBuffering, NULL);      /* what the read buffer took in is gone */
         Play();
         Complete(c.completions);
 
@@ -701,6 +703,27 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
         EXPECT_COMMAND(IDM_LOOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
     }
+}
+
+/* A source replaced by another format is refused, not played; put back,
+   it plays the row selected meanwhile from the row's own place. */
+TEST_F(Playback, ReplacedSourceIsRefusedAndOnceBackPlaysTheSelectedRow)
+{
+    Load(8000, 8000, 16, 2);
+    Bytes original = ReadBytes(WaveDocument.DocumentPath);
+    SplitRows("0.12500", "0.25000");
+    SetLoop(0);
+    Play();
+    SendCommand(IDM_STOP);
+    WriteBytes(WaveDocument.DocumentPath, PcmWav(1, 11025, 8, Data));
+    FakeWave.Received.clear();
+    Play();
+    EXPECT_EQ(std::vector<std::string>{ "ファイルが変更されています。" }, BoxTexts());
+    EXPECT_TRUE(FakeWave.Received.empty());
+    SelectOnly(1);
+    WriteBytes(WaveDocument.DocumentPath, original);
+    Play();
+    ExpectBytes(Slice(Data, 4000, 8000), FakeWave.Received, __LINE__);
 }
 
 TEST_F(Playback, DestroyingTheMainWindowWhilePlayingReleasesDeviceAndBuffers)

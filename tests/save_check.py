@@ -2,10 +2,13 @@
 """Checks saved segments independently of the program's own tests: the
 source is written with Python's wave module, the program saves the rows
 chosen here (through save_test.exe), and every output is read back with
-the wave module and compared frame for frame with the source ranges that
-the naming rules call for. A second save runs on a full disk: a file size
-limit makes the writes of the first, large row fail part-way, and the rows
-after it must still be saved."""
+the wave module and sox and compared frame for frame with the source
+ranges that the naming rules call for. The rows are saved again from a
+source of odd length and from sources whose header was never finished
+(sox writing to a pipe, the wave module before close()). A second save
+runs on a full disk: a file size limit makes the writes of the first,
+large row fail part-way, and the rows after it must still be saved."""
+import io
 import os
 import random
 import resource
@@ -13,6 +16,7 @@ import signal
 import subprocess
 import sys
 import wave
+from writer_check import sox_raw
 
 RATE, CHANNELS, WIDTH = 11025, 2, 2
 BLOCK = CHANNELS * WIDTH
@@ -45,8 +49,15 @@ FULL_DISK_ROWS = [
 DISK_ERROR = "Disk full or Disk I/O error"
 
 
-def offset(text):
-    """Seconds to a byte offset of the sample data, on a block boundary."""
+def duration(samples):
+    return "%.5f" % (len(samples) / BYTES_PER_SEC)
+
+
+def offset(text, samples):
+    """Seconds to a byte offset of the sample data, on a block boundary;
+    from the duration on, the end of the data."""
+    if float(text) >= float(duration(samples)):
+        return len(samples)
     return int(float(text) * BYTES_PER_SEC) // BLOCK * BLOCK
 
 
@@ -58,7 +69,7 @@ def expected_files(rows, samples):
         if name == "NUL":
             continue
         out = name + ".wav"
-        piece = samples[offset(start):offset(end)]
+        piece = samples[offset(start, samples):offset(end, samples)]
         files[out] = files[out] + piece if out == last else piece
         last = out
     return files
@@ -120,8 +131,8 @@ def check_folder(work, expected, cut=None):
             print(name, "is unreadable:", error)
             failures += 1
             continue
-        if params != (CHANNELS, WIDTH, RATE):
-            print(name, "format", params)
+        if params != (CHANNELS, WIDTH, RATE) or sox_raw(path) != frames:
+            print(name, "format", params, "or sox reads other samples")
             failures += 1
         whole = frames == data
         if name == cut:
@@ -140,23 +151,52 @@ def check_folder(work, expected, cut=None):
     return failures
 
 
-def save_rows(build, exe, work, samples, rows, size_limit=None):
-    """Writes the source and the rows into a fresh folder and saves them."""
+def write_wave(path, samples, announced=0):
+    """Without close() the header stays as the wave module first writes it,
+    announcing the frames set beforehand whatever comes."""
+    buffer = io.BytesIO()
+    w = wave.open(buffer, "wb")
+    w.setnchannels(CHANNELS)
+    w.setsampwidth(WIDTH)
+    w.setframerate(RATE)
+    w.setnframes(announced)
+    w.writeframesraw(samples)
+    if not announced:
+        w.close()
+    with open(path, "wb") as f:
+        f.write(buffer.getvalue())
+    return samples
+
+
+def write_sox_pipe(path, _):
+    """sox writing to a pipe cannot go back to its header: it claims 0x7FFFF000 bytes."""
+    subprocess.run("sox -n -r %d -c %d -b 16 -e signed -t wav - synth 3 sine 440 2>/dev/null | cat > '%s'"
+                   % (RATE, CHANNELS, path), shell=True, check=True)
+    with open(path, "rb") as f:
+        return f.read()[44:]
+
+
+def save_rows(build, exe, work, samples, rows, size_limit=None, writer=write_wave):
+    """Writes the source and the rows into a fresh folder and saves them.
+    Returns the samples the source holds, the program's output and boxes."""
     os.makedirs(work, exist_ok=True)
     for name in os.listdir(work):
         os.remove(os.path.join(work, name))
     source = os.path.join(work, "voice.wav")
-    with wave.open(source, "wb") as w:
-        w.setnchannels(CHANNELS)
-        w.setsampwidth(WIDTH)
-        w.setframerate(RATE)
-        w.writeframes(samples)
+    samples = writer(source, samples)
+    with open(source, "rb") as f:
+        before = f.read()
     rows_file = os.path.join(work, "rows.txt")
     with open(rows_file, "w", encoding="utf-8") as f:
         f.write(wine_path(source) + "\n")
         for row in rows:
             f.write("\t".join(row) + "\n")
-    return run_save(build, exe, rows_file, size_limit)
+    output, boxes = run_save(build, exe, rows_file, size_limit)
+    with open(source, "rb") as f:
+        if f.read() != before:
+            print("the source changed")
+            boxes.append("(source changed)")
+    return samples, output, boxes
 
 
 def main():
@@ -170,22 +210,27 @@ def main():
     samples = bytes(rng.getrandbits(8) for _ in range(SECONDS * BYTES_PER_SEC))
     failures = 0
 
-    work = os.path.abspath("save_check")
-    output, boxes = save_rows(build, exe, work, samples, NORMAL_ROWS)
-    if output is None:
-        print("save_test.exe failed to save")
-        return 1
-    if boxes:
-        print("unexpected messages:", boxes)
-        failures += 1
-    failures += check_folder(work, expected_files(NORMAL_ROWS, samples))
-    with wave.open(os.path.join(work, "voice.wav"), "rb") as r:
-        if r.readframes(r.getnframes()) != samples:
-            print("the source changed")
+    # 7 frames past 3 s: the end reads "3.00063", which by itself comes to 6
+    odd = samples + samples[:7 * BLOCK]
+    sources = [("save_check", samples, write_wave, NORMAL_ROWS),
+               ("save_check_odd", odd, write_wave, NORMAL_ROWS[:-1] + [("voice-2", "2.90000", duration(odd))]),
+               ("save_check_sox", None, write_sox_pipe, NORMAL_ROWS),
+               ("save_check_unclosed", samples, lambda path, held: write_wave(path, held, 4 * RATE),
+                NORMAL_ROWS)]
+    for folder, source, writer, rows in sources:
+        work = os.path.abspath(folder)
+        held, output, boxes = save_rows(build, exe, work, source, rows, writer=writer)
+        if output is None:
+            print(folder, "save_test.exe failed to save")
+            return 1
+        ends = [line[4:].rstrip("\r") for line in output.splitlines() if line.startswith("END:")]
+        if boxes or ends != [duration(held)]:
+            print(folder, "unexpected messages:", boxes, "or the list ends at", ends, "not", duration(held))
             failures += 1
+        failures += check_folder(work, expected_files(rows, held))
 
     work = os.path.abspath("save_check_full")
-    output, boxes = save_rows(build, exe, work, samples, FULL_DISK_ROWS, FULL_DISK_LIMIT)
+    _, output, boxes = save_rows(build, exe, work, samples, FULL_DISK_ROWS, FULL_DISK_LIMIT)
     if output is None:
         print("save_test.exe failed on a full disk")
         return 1

@@ -238,6 +238,25 @@ TEST_F(View, PaintReopensAClosedSource)
     EXPECT_TRUE(Boxes().empty());
 }
 
+/* A file whose header was never finished (RIFF and data sizes
+   0xFFFFFFFF) is listed, drawn and played as the finished file. */
+TEST_F(View, UnfinishedHeaderIsShownAndPlayedAsTheFinishedFile)
+{
+    Load(2);
+    std::vector<uint32_t> finished = Drawing();
+    Bytes file = PcmWav(2, Rate, 16, Data);
+    std::fill(file.begin() + 4, file.begin() + 8, 0xFF);
+    std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
+    WriteBytes(Path, file);
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ("2.00000", RowText(0, COL_END));
+    EXPECT_EQ(finished, Drawing());
+    SendCommand(IDM_PLAY);
+    ASSERT_FALSE(FakeWave.Received.empty());
+    EXPECT_TRUE(std::equal(FakeWave.Received.begin(), FakeWave.Received.end(), Data.begin()));
+}
+
 TEST_F(View, SourceThatCannotBeOpenedIsReportedOnEveryPaintAndLeavesTheViewWhite)
 {
     Load(2);

@@ -26,14 +26,19 @@ double ParseSeconds(const char *text)
 
 /* trunc(seconds * BytesPerSec) / blockalign * blockalign. The product is
    held inside the range of a signed 32-bit offset before truncation; a
-   product that is not a number (no byte rate yet) counts as 0. */
+   product that is not a number (no byte rate yet) counts as 0. The end of
+   the data is written with five decimals, rounded either way: any time
+   from that value on stands for the end itself, or the last blocks would
+   belong to no segment. */
 LONG SecondsToOffset(double seconds)
 {
     double bytes = seconds * (double)WaveDocument.BytesPerSec;
     LONG offset;
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
 
-    if (bytes != bytes)
+    if (WaveDocument.EndSeconds > 0.0 && seconds >= WaveDocument.EndSeconds)
+        offset = (LONG)WaveDocument.LoadedSize;
+    else if (bytes != bytes)
         offset = 0;
     else if (bytes >= 2147483647.0)
         offset = 2147483647L;

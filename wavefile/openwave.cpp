@@ -18,6 +18,39 @@ static unsigned long long EndOf(const MMCKINFO *chunk)
     return (unsigned long long)chunk->dwDataOffset + chunk->cksize;
 }
 
+/* The file's length as the file system has it: the size fields of a
+   header that was never finished (a recorder writing to a pipe, or
+   stopped before it went back to them) claim more than that. */
+static unsigned long long FileLength(void)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+
+    if (!GetFileAttributesExA(WaveDocument.DocumentPath, GetFileExInfoStandard, &info))
+        return 0;
+    return (unsigned long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+}
+
+/* A chunk's size, cut to what the file holds after its start, and to
+   where a 32-bit end still reaches. */
+static DWORD HeldSize(const MMCKINFO *chunk, unsigned long long length)
+{
+    unsigned long long end = length < 0xFFFFFFFFULL ? length : 0xFFFFFFFFULL;
+    unsigned long long held = end > chunk->dwDataOffset ? end - chunk->dwDataOffset : 0;
+
+    return held < chunk->cksize ? (DWORD)held : chunk->cksize;
+}
+
+/* Once a file is loaded, every validation must find the format and the
+   data size it had then: the rows are times in that file, and another
+   file's samples must not reach its segments. */
+static const char ChangedFile[] = "ファイルが変更されています。";
+
+void KeepLoadedFile(void)
+{
+    memcpy(&WaveDocument.LoadedFormat, WaveDocument.FormatBlock, sizeof(WaveDocument.LoadedFormat));
+    WaveDocument.LoadedSize = WaveDocument.DataSize;
+}
+
 WAVEDOCUMENT InitialDocument(void)
 {
     WAVEDOCUMENT doc = {};
@@ -199,6 +232,8 @@ int OpenWaveFile(void)
     MMCKINFO fmtChunk;
     MMCKINFO probe;
     const char *refusal;
+    unsigned long long length;
+    DWORD size;
     int repaired = 0;
 
     if (!WaveDocument.DocumentPath[0])
@@ -254,11 +289,13 @@ int OpenWaveFile(void)
         return FailOpen("指定したファイルは、WAVEファイルではありません。");
     }
 
-    /* a RIFF chunk ending past a signed 32-bit position is too large for
-       the chunk walk, not broken */
+    /* the chunk walk stays inside the file; a file longer than a signed
+       32-bit position reaches is too large for it, not broken */
+    length = FileLength();
+    WaveDocument.RiffChunk.cksize = HeldSize(&WaveDocument.RiffChunk, length);
     fmtChunk.ckid = mmioFOURCC('f', 'm', 't', ' ');
     if (mmioDescend(WaveDocument.ReadHandle, &fmtChunk, &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
-        return FailOpen(EndOf(&WaveDocument.RiffChunk) > MAX_FILE_OFFSET
+        return FailOpen(length > MAX_FILE_OFFSET
                         ? "データ チャンクが大きすぎます。" : "WAVEファイルが壊れています。");
     if (fmtChunk.cksize > MAX_FORMAT_BYTES)
         return FailOpen("形式チャンクが大きすぎます。");
@@ -269,6 +306,9 @@ int OpenWaveFile(void)
         return FailOpen("形式チャンクを読み取れません。");
     if (fmtChunk.cksize < sizeof(PCMWAVEFORMAT))
         return FailOpen("形式チャンクが短すぎます。");
+    if (WaveDocument.LoadedSize != 0 && memcmp(WaveDocument.FormatBlock, &WaveDocument.LoadedFormat,
+                                               sizeof(WaveDocument.LoadedFormat)) != 0)
+        return FailOpen(ChangedFile);
     mmioAscend(WaveDocument.ReadHandle, &fmtChunk, 0);
     WaveDocument.FormatTag = WaveDocument.FormatBlock->wFormatTag;
 
@@ -287,6 +327,13 @@ int OpenWaveFile(void)
     if (mmioDescend(WaveDocument.ReadHandle, &WaveDocument.DataChunk,
                     &WaveDocument.RiffChunk, MMIO_FINDCHUNK))
         return FailOpen("WAVEファイルにデータ チャンクがありません。");
+    /* the samples the file holds, in whole blocks, when the header
+       claims more; nothing is written to the file */
+    size = HeldSize(&WaveDocument.DataChunk, length);
+    if (size < WaveDocument.DataChunk.cksize)
+        WaveDocument.DataChunk.cksize = size - size % (DWORD)WaveDocument.blockalign;
+    if (WaveDocument.LoadedSize != 0 && WaveDocument.DataChunk.cksize != WaveDocument.LoadedSize)
+        return FailOpen(ChangedFile);
     WaveDocument.DataSize = WaveDocument.DataChunk.cksize;
     WaveDocument.BytesLeft = WaveDocument.DataSize;
     if (WaveDocument.DataSize == 0)

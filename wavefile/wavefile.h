@@ -24,6 +24,11 @@ struct WAVEDOCUMENT
     DWORD         ChannelCode;       /* bit 1: two channels, bit 0: 16 bits */
     DWORD         DataSize;
     DWORD         BytesLeft;         /* countdown shared by playback and writer */
+    /* What the file was when it was loaded; every later validation must
+       find the same. LoadedSize 0: nothing kept, the next open starts afresh. */
+    PCMWAVEFORMAT LoadedFormat;
+    DWORD         LoadedSize;
+    double        EndSeconds;        /* the duration written at load, read back */
 };
 
 extern WAVEDOCUMENT WaveDocument;
@@ -46,6 +51,7 @@ void ClassifyFormat(const WAVEFORMATEX *format);
 UINT AllocFormatBlock(UINT size);
 void ReleaseFormatBlock(void);
 void CloseSourceFile(void);         /* closes ReadHandle if open */
+void KeepLoadedFile(void);          /* after the load's validation */
 /* Puts the source into a job's buffering at the same read position; the
    graph keeps a larger buffer it finds. *position (may be null) gets that
    position, -1 when it was lost. 0 when the buffer could not be set. */
@@ -68,7 +74,8 @@ enum { AppendMode = 0, CreateMode = 4096 };
 int  WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
 
 /* Seconds to byte offset: the time is multiplied by BytesPerSec,
-   truncated, and cut down to whole blocks. */
+   truncated, and cut down to whole blocks; from EndSeconds on, a time is
+   the end of the loaded data. */
 double ParseSeconds(const char *text);
 LONG   SecondsToOffset(double seconds);
 LONG   TextToOffset(const char *text);

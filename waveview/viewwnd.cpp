@@ -57,7 +57,10 @@ static void OnPaint(HWND hwnd)
     if (RowCount() > 0 && WaveDocument.DocumentPath[0] && !WaveDocument.ReadHandle)
         OpenWaveFile();
     if (DocumentShown())
+    {
+        RefreshPlayRange();
         dispwave(dc);
+    }
     EndPaint(hwnd, &ps);
     SetCursor(previous);
 }
