@@ -4,14 +4,16 @@ program on a private Xvfb, on the sample tools/make-sample-wav.py writes,
 with keys, the open dialog and right presses in the graph. Its pieces,
 read back with Python's wave, must hold the sample's frames in order, bit
 for bit, each cut inside a silence; nothing else may be written; both
-screenshots must show the graph drawn, and not the same picture.
+screenshots must show the graph drawn, and not the same picture. The
+sample, the pieces and the pictures stay in BUILD_DIR/testrun/tour_check.py/tour
+until the next run.
 
     python3 tests/tour_check.py [BUILD_DIR]
 """
 import os
 import re
 import sys
-import tempfile
+import shutil
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
@@ -73,17 +75,19 @@ def main():
     exe = pelnor_exe(build)
     if not os.path.isfile(exe):
         raise SystemExit(f"{exe} is not built")
-    with tempfile.TemporaryDirectory() as shots:
-        folder = os.path.join(shots, "sample")
-        sample = os.path.join(folder, "sample.wav")
-        code, _ = output([sys.executable, os.path.join(ROOT, "tools", "make-sample-wav.py"), sample])
-        check("sample written", code == 0)
-        code, printed = output([tool("xrun"), "--build", build, "--xvfb", "--",
-                                os.path.join(ROOT, "tools", "tour.py"), exe, sample, shots], timeout=240)
-        print(printed, end="", flush=True)
-        check("the tour went through", code == 0, f"(exit code {code})")
-        pieces_hold_the_sample(folder, printed)
-        screenshots_show_the_graph(shots, printed)
+    # Kept until the next run, for a look at what the tour saw.
+    shots = os.path.join(build, "testrun", "tour_check.py", "tour")
+    shutil.rmtree(shots, ignore_errors=True)
+    folder = os.path.join(shots, "sample")
+    sample = os.path.join(folder, "sample.wav")
+    code, _ = output([sys.executable, os.path.join(ROOT, "tools", "make-sample-wav.py"), sample])
+    check("sample written", code == 0)
+    code, printed = output([tool("xrun"), "--build", build, "--xvfb", "--",
+                            os.path.join(ROOT, "tools", "tour.py"), exe, sample, shots], timeout=240)
+    print(printed, end="", flush=True)
+    check("the tour went through", code == 0, f"(exit code {code}; pictures in {shots})")
+    pieces_hold_the_sample(folder, printed)
+    screenshots_show_the_graph(shots, printed)
     return summary()
 
 

@@ -137,7 +137,9 @@ def tour(exe, sample, shots):
         return 1
 
     with running(exe, cwd=folder) as program:
-        found = xdotool("search", "--sync", "--onlyvisible", "--name", "^PELNOR$").stdout.split()
+        # By its process: another program's window must not be taken for it.
+        pid = str(program.pid)
+        found = xdotool("search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^PELNOR$").stdout.split()
         if not found:
             return fail("the main window did not appear")
         wid = found[0]
@@ -148,26 +150,37 @@ def tour(exe, sample, shots):
                 xdotool("key", name)
                 time.sleep(0.3)
 
-        def boxes():
-            """Visible windows other than the main one: a message box or dialog."""
-            names = []
-            for other in xdotool("search", "--onlyvisible", "--name", ".").stdout.split():
+        def windows():
+            """The program's visible windows other than the main one (a
+            message box, a dialog), by name."""
+            found = {}
+            for other in xdotool("search", "--onlyvisible", "--pid", pid, "--name", ".").stdout.split():
                 name = xdotool("getwindowname", other).stdout.strip()
                 if other != wid and name:
-                    names.append(name)
-            return names
+                    found[name] = other
+            return found
 
-        keys("alt+space", "x")
-        wait_for(lambda: (find_graph(Screen()) or (0, 0, 0))[2] == max(VIEW_WIDTHS), 10)
+        def boxes():
+            return sorted(windows())
+
+        def maximised():
+            return (find_graph(Screen()) or (0, 0, 0))[2] == max(VIEW_WIDTHS)
+
+        for _ in range(2):       # the window menu, then its Maximise item
+            keys("alt+space", "x")
+            if wait_for(maximised, 5):
+                break
         graph = find_graph(Screen())
         if not graph:
             return fail("no graph seen in the window")
         say(f"graph at {graph[0]},{graph[1]}, {graph[2]} x {graph[3]} pixels")
 
         keys("ctrl+o")
-        if not wait_for(lambda: "開く" in boxes(), what="the open dialog"):
+        if not wait_for(lambda: {"開く", "Open"} & set(boxes()), what="the open dialog"):
             return fail("the open dialog did not appear")
         time.sleep(0.5)
+        dialog = next(w for name, w in windows().items() if name in ("開く", "Open"))
+        xdotool("windowfocus", "--sync", dialog)   # its file name box has the keyboard
         xdotool("type", "--delay", "50", title)
         xdotool("key", "Return")
         caption = f"PELNOR:{title}"
