@@ -11,7 +11,8 @@ silence between its sounds by right presses in the graph, renumbers the
 segments (R), saves them (Ctrl+S), takes SHOTS_DIR/screenshot-segments.png
 and ends the program (File > Exit). It prints the screenshots' paths and
 the files the save wrote, with their lengths read back by Python's wave.
-Exit code 0 when every step was seen to work, 1 otherwise.
+Exit code 0 when every step was seen to work, else 1, with a picture of
+the screen at that moment in SHOTS_DIR/screenshot-failed.png.
 """
 import os
 import subprocess
@@ -123,6 +124,7 @@ def say(text):
 
 
 def tour(exe, sample, shots):
+    exe = os.path.abspath(exe)           # the program runs in the sample's folder
     folder = os.path.dirname(os.path.abspath(sample))
     title = os.path.basename(sample)
     params, data = frames_of(sample)
@@ -139,16 +141,28 @@ def tour(exe, sample, shots):
     with running(exe, cwd=folder) as program:
         # By its process: another program's window must not be taken for it.
         pid = str(program.pid)
-        found = xdotool("search", "--sync", "--onlyvisible", "--pid", pid, "--name", "^PELNOR$").stdout.split()
-        if not found:
-            return fail("the main window did not appear")
-        wid = found[0]
+        def main_window():
+            found = xdotool("search", "--onlyvisible", "--pid", pid, "--name", "^PELNOR$").stdout.split()
+            return found[0] if found else None
+
+        wait_for(lambda: main_window() or program.poll() is not None, 60)
+        wid = main_window()
+        if not wid:
+            return fail(f"the main window did not appear (exit code {program.poll()})")
 
         def keys(*names):
             xdotool("windowfocus", "--sync", wid)
             for name in names:
                 xdotool("key", name)
                 time.sleep(0.3)
+
+        def menu(opener, item):
+            """A menu item by its keys. A key typed before the menu has
+            opened is lost, so the item waits; an earlier menu left open
+            is closed first."""
+            keys("Escape", "Escape", opener)
+            time.sleep(0.7)
+            xdotool("key", item)
 
         def windows():
             """The program's visible windows other than the main one (a
@@ -166,8 +180,8 @@ def tour(exe, sample, shots):
         def maximised():
             return (find_graph(Screen()) or (0, 0, 0))[2] == max(VIEW_WIDTHS)
 
-        for _ in range(2):       # the window menu, then its Maximise item
-            keys("alt+space", "x")
+        for _ in range(3):
+            menu("alt+space", "x")       # the window menu's Maximise
             if wait_for(maximised, 5):
                 break
         graph = find_graph(Screen())
@@ -179,13 +193,20 @@ def tour(exe, sample, shots):
         if not wait_for(lambda: {"開く", "Open"} & set(boxes()), what="the open dialog"):
             return fail("the open dialog did not appear")
         time.sleep(0.5)
-        dialog = next(w for name, w in windows().items() if name in ("開く", "Open"))
-        xdotool("windowfocus", "--sync", dialog)   # its file name box has the keyboard
-        xdotool("type", "--delay", "50", title)
-        xdotool("key", "Return")
         caption = f"PELNOR:{title}"
-        if not wait_for(lambda: xdotool("getwindowname", wid).stdout.strip() == caption,
-                        what="the caption " + caption):
+        for _ in range(3):
+            dialog = next((w for name, w in windows().items() if name in ("開く", "Open")), None)
+            if not dialog:
+                break
+            # Its file name box has the keyboard; what an earlier try typed
+            # there is selected and typed over.
+            xdotool("windowfocus", "--sync", dialog)
+            xdotool("key", "End", "shift+Home")
+            xdotool("type", "--delay", "50", title)
+            xdotool("key", "Return")
+            if wait_for(lambda: xdotool("getwindowname", wid).stdout.strip() == caption, 10):
+                break
+        if xdotool("getwindowname", wid).stdout.strip() != caption:
             return fail(f"not loaded; windows: {boxes()}")
         if not wait_for(lambda: Screen().dark_pixels(graph) > graph[2], 10, "the waveform"):
             return fail("the graph stayed empty")
@@ -215,8 +236,11 @@ def tour(exe, sample, shots):
         if boxes():
             return fail(f"left open: {boxes()}")
 
-        keys("alt+f", "x")
-        code = exit_code(program)
+        for _ in range(3):
+            menu("alt+f", "x")           # File > Exit
+            code = exit_code(program, 10)
+            if code is not None:
+                break
         if code != 0:
             return fail(f"File > Exit ended the program with {code}")
 
@@ -249,7 +273,7 @@ def take(path):
 
 def main():
     if len(sys.argv) != 4 or not os.environ.get("DISPLAY"):
-        print(__doc__.strip().splitlines()[3], file=sys.stderr)
+        print("usage: " + __doc__.strip().splitlines()[3].strip(), file=sys.stderr)
         return 2
     return tour(*sys.argv[1:])
 
