@@ -2,7 +2,7 @@
 """Smoke test of the real program on a private X display: its main window
 (class "GenericWClass") appears with the caption "PELNOR", File > Exit
 typed on the keyboard ends it, and the process exits with code 0. Then
-the screenshot that scripts/run takes without a display is taken once.
+tools/screenshot, the by-hand picture of the window, is taken once.
 
     python3 tests/smoke_test.py [BUILD_DIR]
 
@@ -91,7 +91,7 @@ def inside(build):
 
 
 def screenshot(build):
-    """The picture that scripts/run takes when there is no display."""
+    """The picture tools/screenshot takes of the window just started."""
     exe = pelnor_exe(build)
     shooter = os.path.join(ROOT, "tools", "screenshot")
     if not os.path.isfile(shooter):
