@@ -124,9 +124,9 @@ protected:
         ASSERT_FALSE(GetUpdateRect(App.WaveView, NULL, FALSE));
     }
 
-    void ExpectRepainted(int line)
+#define EXPECT_REPAINTED() CALLED_HERE(ExpectRepainted())
+    void ExpectRepainted(void)
     {
-        SCOPED_TRACE(testing::Message() << "repaint checked at line " << line);
         EXPECT_TRUE(GetUpdateRect(App.WaveView, NULL, FALSE)) << "no repaint asked for";
         PumpMessages();
         std::vector<uint32_t> shown = Shown();
@@ -134,9 +134,9 @@ protected:
         EXPECT_TRUE(shown == Drawing()) << "the view differs from the segment's drawing";
     }
 
-    void ExpectReadouts(const char *fromSegment, const char *fromData, int line)
+#define EXPECT_READOUTS(...) CALLED_HERE(ExpectReadouts(__VA_ARGS__))
+    void ExpectReadouts(const char *fromSegment, const char *fromData)
     {
-        SCOPED_TRACE(testing::Message() << "readouts checked at line " << line);
         SIZE size;
         std::vector<uint32_t> first = TextPicture(fromSegment, &size);
         ASSERT_FALSE(AllWhite(first));
@@ -159,7 +159,7 @@ TEST_F(View, LoadPaintsTheWholeFile)
 {
     Spoil();
     Load(2);
-    ExpectRepainted(__LINE__);
+    EXPECT_REPAINTED();
     EXPECT_EQ(0, PlaybackState.SegmentStart);
     EXPECT_EQ((LONG)Data.size(), PlaybackState.SegmentEnd);
     MMIOINFO info;
@@ -205,7 +205,7 @@ TEST_F(View, EverySelectionChangeRepaints)
         Spoil();
         SelectRow(row);
         EXPECT_EQ(row == 0 ? 0 : 88200, PlaybackState.SegmentStart);
-        ExpectRepainted(__LINE__);
+        EXPECT_REPAINTED();
     }
 }
 
@@ -221,7 +221,7 @@ TEST_F(View, ChoosingAViewRepaintsEvenTheOneShown)
         Spoil();
         SendCommand(c.command);
         EXPECT_EQ(c.mode, App.ViewMode);
-        ExpectRepainted(__LINE__);
+        EXPECT_REPAINTED();
     }
 }
 
@@ -233,7 +233,7 @@ TEST_F(View, PaintReopensAClosedSource)
     WaveDocument.ReadHandle = NULL;
     Spoil();
     InvalidateRect(App.WaveView, NULL, TRUE);
-    ExpectRepainted(__LINE__);
+    EXPECT_REPAINTED();
     EXPECT_TRUE(WaveDocument.ReadHandle != NULL);
     EXPECT_TRUE(Boxes().empty());
 }
@@ -318,7 +318,7 @@ TEST_F(View, ReadoutsGiveThePointedTimeFromSegmentAndFromData)
     {
         SCOPED_TRACE(c.x);
         SendMessageA(App.WaveView, WM_MOUSEMOVE, 0, At(c.x));
-        ExpectReadouts(c.fromSegment, c.fromData, __LINE__);
+        EXPECT_READOUTS(c.fromSegment, c.fromData);
     }
 }
 
@@ -415,7 +415,7 @@ TEST_F(View, RightPressDividesAtThePressedFraction)
         /* shown at once, without waiting for the message loop */
         EXPECT_FALSE(GetUpdateRect(App.WaveView, NULL, FALSE));
         EXPECT_TRUE(Shown() == Drawing());
-        ExpectReadouts(c.readSegment, c.readData, __LINE__);
+        EXPECT_READOUTS(c.readSegment, c.readData);
     }
 }
 
