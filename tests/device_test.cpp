@@ -1,7 +1,7 @@
 /* Playback on Wine's real wave output (ALSA's null device, which plays
    faster than real time). Nothing here depends on how fast: every wait
    pumps messages until a condition holds, with a generous bound. */
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -44,11 +44,7 @@ protected:
     /* 44.1 kHz 16-bit stereo: one buffer is 131072 bytes. */
     void Load(size_t bytes)
     {
-        std::string path = ScratchDir() + "\\tone.wav";
-        WriteBytes(path, PcmWav(2, 44100, 16, PatternBytes(bytes)));
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
-        lstrcpynA(WaveDocument.DocumentTitle, "tone.wav", sizeof(WaveDocument.DocumentTitle));
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("tone.wav", PcmWav(2, 44100, 16, PatternBytes(bytes)));
         PumpMessages();
         ASSERT_TRUE(Boxes().empty()) << "no wave device: " << Boxes()[0].Text;
         GlobalBefore = FakeMemory.LiveGlobal.size();

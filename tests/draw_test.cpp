@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "support/canvas.h"
 #include "app/app.h"
@@ -203,11 +203,7 @@ protected:
     /* Loads the signal as the user's file and sets the view's size. */
     void Load(const Signal &sig, int width, int height, uint32_t rate = 8000)
     {
-        std::string path = ScratchDir() + "\\source.wav";
-        WriteBytes(path, PcmWav(sig.Channels, rate, sig.Bits, sig.Data()));
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), MAX_PATH);
-        lstrcpynA(WaveDocument.DocumentTitle, "source.wav", 256);
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("source.wav", PcmWav(sig.Channels, rate, sig.Bits, sig.Data()));
         PumpMessages();
         ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
         ClearBoxes();
@@ -466,11 +462,7 @@ TEST_F(Drawing, FullScaleSixteenBitColumnFillsAViewOf100)
 TEST_F(Drawing, OtherDepthsShowNoSupportOnWhite)
 {
     Signal sig = { 8, 1, std::vector<int>(3 * 3000, 0x55) };    /* 3000 frames of 24 bits */
-    std::string path = ScratchDir() + "\\deep.wav";
-    WriteBytes(path, Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 1, 8000, 24)), Chunk("data", sig.Data()) }));
-    lstrcpynA(WaveDocument.DocumentPath, path.c_str(), MAX_PATH);
-    lstrcpynA(WaveDocument.DocumentTitle, "deep.wav", 256);
-    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    LoadBytes("deep.wav", Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 1, 8000, 24)), Chunk("data", sig.Data()) }));
     PumpMessages();
     ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
     ASSERT_EQ(24u, WaveDocument.DrawBits);

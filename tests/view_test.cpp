@@ -1,7 +1,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "support/canvas.h"
 #include "app/app.h"
@@ -72,21 +72,10 @@ protected:
             int v = (int)((i * 37) % 20000) - 10000 + (int)((r >> 16) % 4000);
             PutLe16(Data, (uint16_t)(int16_t)v);
         }
-        Path = ScratchDir() + "\\take.wav";
-        WriteBytes(Path, PcmWav(2, Rate, 16, Data));
-        lstrcpynA(WaveDocument.DocumentPath, Path.c_str(), MAX_PATH);
-        lstrcpynA(WaveDocument.DocumentTitle, "take.wav", 256);
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("take.wav", PcmWav(2, Rate, 16, Data));
+        Path = WaveDocument.DocumentPath;
         ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
         ASSERT_EQ(BytesPerSecond, WaveDocument.BytesPerSec);
-    }
-
-    void ClearSelection()
-    {
-        LVITEMA item = {};
-        item.stateMask = LVIS_SELECTED;
-        SendMessageA(App.SegmentList, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&item);
-        ASSERT_EQ(-1, FirstSelectedRow());
     }
 
     /* Rows 0-1, 1-3 and 3-4 seconds of a 4-second source, the middle one
@@ -247,8 +236,7 @@ TEST_F(View, UnfinishedHeaderIsShownAndPlayedAsTheFinishedFile)
     Bytes file = PcmWav(2, Rate, 16, Data);
     std::fill(file.begin() + 4, file.begin() + 8, 0xFF);
     std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
-    WriteBytes(Path, file);
-    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    LoadBytes("take.wav", file);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ("2.00000", RowText(0, COL_END));
     EXPECT_EQ(finished, Drawing());

@@ -1,5 +1,6 @@
-/* Shared steps of the segment tests: opening a built WAV file through the
-   real open dialog, laying out rows, and reading the list back. */
+/* Shared steps of the tests that work on a loaded document: loading a
+   built WAV file, directly or through the real open dialog, laying out
+   rows, selecting them, and reading the list back. */
 #ifndef PELNOR_TEST_SEGHELP_H
 #define PELNOR_TEST_SEGHELP_H
 
@@ -50,6 +51,17 @@ inline void OpenThroughDialog(const std::string &path)
     SendCommand(IDM_OPEN);
     SetDialogHandler(NULL);
     PumpMessages();
+}
+
+/* Writes the file's bytes into the test's folder under the title and
+   loads it as Open does once the dialog has named it; the caller pumps. */
+inline void LoadBytes(const std::string &title, const Bytes &file)
+{
+    std::string path = ScratchDir() + "\\" + title;
+    WriteBytes(path, file);
+    lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
+    lstrcpynA(WaveDocument.DocumentTitle, title.c_str(), sizeof(WaveDocument.DocumentTitle));
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
 }
 
 /* Writes a canonical PCM file of the given sample bytes into the test's
