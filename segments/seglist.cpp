@@ -67,7 +67,7 @@ double RowSeconds(int row, int column)
 }
 
 /* Playback, the graph and the cursor all work on the play range. */
-void SetPlayRange(int row)
+static void SetPlayRange(int row)
 {
     PlaybackState.SegmentEnd   = SecondsToOffset(RowSeconds(row, COL_END));
     PlaybackState.PlayStart    = SecondsToOffset(RowSeconds(row, COL_START));

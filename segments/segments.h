@@ -35,7 +35,6 @@ void GetRowText(int row, int column, char *text, int capacity);
 void SetRowText(int row, int column, const char *text);
 void SelectRow(int row);
 double RowSeconds(int row, int column);       /* a time column read as seconds */
-void SetPlayRange(int row);                   /* the row's times become the play range */
 void RefreshPlayRange(void);                  /* before the range is used after a validation */
 int  RestartEmptyRange(void);                 /* 0 when no row gives a range */
 

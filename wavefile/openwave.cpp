@@ -121,7 +121,7 @@ void ReleaseFormatBlock(void)
 
 /* A bare PCM record (16 bytes) gets room for a zero cbSize, so the block
    is always a complete WAVEFORMATEX when it reaches the device. */
-UINT AllocFormatBlock(UINT size)
+static UINT AllocFormatBlock(UINT size)
 {
     UINT bytes = (WORD)size;
 

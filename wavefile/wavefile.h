@@ -48,7 +48,6 @@ enum { ReadBufferBytes = 256 * 1024, DrawBufferBytes = 512 * 1024 };
 /* opening and validation */
 int  OpenWaveFile(void);
 void ClassifyFormat(const WAVEFORMATEX *format);
-UINT AllocFormatBlock(UINT size);
 void ReleaseFormatBlock(void);
 void CloseSourceFile(void);         /* closes ReadHandle if open */
 void KeepLoadedFile(void);          /* after the load's validation */
@@ -78,6 +77,5 @@ int  WriteSegment(const char *path, double startSeconds, double endSeconds, int 
    the end of the loaded data. */
 double ParseSeconds(const char *text);
 LONG   SecondsToOffset(double seconds);
-LONG   TextToOffset(const char *text);
 
 #endif

@@ -76,6 +76,12 @@ inline Bytes OpenWave(const std::string &title, uint16_t channels, uint32_t rate
     return data;
 }
 
+/* A row's time text as the byte offset the program takes it for. */
+inline LONG TextToOffset(const char *text)
+{
+    return SecondsToOffset(ParseSeconds(text));
+}
+
 inline std::vector<RowTexts> AllRows(void)
 {
     std::vector<RowTexts> rows;
