@@ -320,7 +320,22 @@ TEST_F(Edit, RandomEditSequencesKeepRowsTilingTheData)
 
 /* Playback around an edit, with the device double standing in for the
    sound hardware. */
-class EditWhilePlaying : public Edit {};
+class EditWhilePlaying : public Edit
+{
+protected:
+    /* Plays, and runs a command once the device reports `played` bytes
+       played; the device's calls and received bytes before it come back. */
+    void CommandWhilePlaying(int id, DWORD played, size_t *calls, size_t *heard)
+    {
+        SendCommand(IDM_PLAY);
+        ASSERT_TRUE(PlaybackState.Playing);
+        FakeWave.Played = played;
+        *calls = FakeWave.Calls.size();
+        *heard = FakeWave.Received.size();
+        SendCommand(id);
+        PumpMessages();
+    }
+};
 
 /* The first bytes the device received since a mark, against the source
    from a data offset on. */
@@ -338,14 +353,9 @@ static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset)
 TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
 {
     App.PlatformVersion = 0x500;
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
-    LONG heardPosition = FakeWave.Played = 5000;
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_DIVIDE);
-    PumpMessages();
+    LONG heardPosition = 5000;
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_DIVIDE, heardPosition, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(0, FakeWaveCount("close", calls));
@@ -367,14 +377,9 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
 TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
 {
     App.PlatformVersion = 0x400;
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
-    LONG heardPosition = FakeWave.Played = 3000;      /* taken before the stop */
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_DIVIDE);
-    PumpMessages();
+    LONG heardPosition = 3000;                        /* taken before the stop */
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_DIVIDE, heardPosition, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(1, FakeWaveCount("close", calls));
@@ -390,14 +395,9 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
 {
     App.PlatformVersion = 0x400;
     SendCommand(IDM_DIVIDE);
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
     ASSERT_EQ(12000, PlaybackState.PlayStart);
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_JOIN);
-    PumpMessages();
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_JOIN, 0, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(1, FakeWaveCount("close", calls));

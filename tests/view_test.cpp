@@ -407,30 +407,26 @@ TEST_F(View, RightPressDividesAtThePressedFraction)
     }
 }
 
-TEST_F(View, RightPressWhilePlayingOnNewerSystemsPlaysOn)
+/* Newer systems play on into the new row; older ones stop for the divide
+   and start again on it. */
+TEST_F(View, RightPressWhilePlayingPlaysOnOrRestartsOnTheNewRow)
 {
-    Load(4);
-    App.PlatformVersion = 0x600;
-    Play();
-    SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
-    PumpMessages();
-    EXPECT_EQ(1, PlaybackState.Playing);
-    EXPECT_EQ(1, FakeWaveCount("open"));
-    EXPECT_EQ(88200, PlaybackState.SegmentStart);
-    SendCommand(IDM_STOP);
-}
-
-TEST_F(View, RightPressWhilePlayingOnOlderSystemsRestartsOnTheNewRow)
-{
-    Load(4);
-    App.PlatformVersion = 0x400;
-    Play();
-    SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
-    PumpMessages();
-    EXPECT_EQ(1, PlaybackState.Playing);
-    EXPECT_EQ(2, FakeWaveCount("open"));
-    EXPECT_EQ(88200, PlaybackState.PlayStart);
-    SendCommand(IDM_STOP);
+    struct { WORD version; int opens; } cases[] = { { 0x600, 1 }, { 0x400, 2 } };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.version);
+        FakeWaveReset(true);
+        Load(4);
+        App.PlatformVersion = c.version;
+        Play();
+        SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
+        PumpMessages();
+        EXPECT_EQ(1, PlaybackState.Playing);
+        EXPECT_EQ(c.opens, FakeWaveCount("open"));
+        EXPECT_EQ(88200, PlaybackState.SegmentStart);
+        EXPECT_EQ(88200, PlaybackState.PlayStart);
+        SendCommand(IDM_STOP);
+    }
 }
 
 TEST_F(View, EmptyRangeWhilePlayingRestartsOnTheSelectedRow)
