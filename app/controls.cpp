@@ -2,10 +2,12 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "segments/segments.h"
 #include "wavefile/wavefile.h"
 
-/* A command's menu item and its button always change together. */
+/* Rename has no button: GetDlgItem finds none and only its menu item
+   changes. */
 void EnableCommand(int id, int enable)
 {
     HWND child;
@@ -61,6 +63,45 @@ void SetIdleControls(int enable)
 void SetStopControl(int enable)
 {
     EnableCommand(IDM_STOP, enable);
+}
+
+void ControlsAfterFailedLoad(void)
+{
+    static const int ids[] = { IDM_PLAY, IDM_SAVE, IDM_DIVIDE, IDM_JOIN, IDM_ERASE, IDM_RENAME };
+
+    for (int id : ids)
+        EnableCommand(id, 0);
+}
+
+void ControlsAfterLoad(void)
+{
+    SetIdleControls(1);
+    EnableCommand(IDM_SAVE, 0);
+    EnableCommand(IDM_RENAME, 0);
+    EnableCommand(IDM_DIVIDE, 1);
+    EnableCommand(IDM_ERASE, 0);
+}
+
+void ControlsForRow(int row)
+{
+    EnableCommand(IDM_JOIN, row != 0);
+}
+
+void ControlsAfterDivide(int playing)
+{
+    if (!playing)
+        EnableCommand(IDM_SAVE, 1);
+    EnableCommand(IDM_RENAME, 1);
+    EnableCommand(IDM_ERASE, 1);
+}
+
+void ControlsDuringSave(int saving)
+{
+    static const int ids[] = { IDM_SAVE, IDM_OPEN, IDM_PLAY, IDM_DIVIDE };
+
+    for (int id : ids)
+        EnableCommand(id, !saving);
+    ControlsForRow(saving ? 0 : FirstSelectedRow());
 }
 
 void SetTitle(HWND window, const char *title)

@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "app/shell.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR cmdline, int show)
 {

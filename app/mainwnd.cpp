@@ -1,7 +1,9 @@
 /* The main window procedure: creation, layout, commands, teardown. */
 #include <string.h>
-#include <cderr.h>
 #include "app/app.h"
+#include <commdlg.h>
+#include <cderr.h>
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -136,7 +138,8 @@ static int PathIsWhole(const OPENFILENAMEA *ofn)
 static void OnOpen(HWND hwnd)
 {
     static const char filter[] = "ｻｳﾝﾄﾞ(*.WAV)\0*.WAV\0全ファイル(*.*)\0*.*\0";
-    OPENFILENAMEA *ofn = &App.OpenRecord;
+    OPENFILENAMEA record;
+    OPENFILENAMEA *ofn = &record;
     BOOL chosen;
 
     lstrcpynA(App.PathBackup, WaveDocument.DocumentPath, sizeof(App.PathBackup));
@@ -189,7 +192,7 @@ static void OnLoopToggle(void)
         CheckMenuItem(App.Menu, IDM_LOOP, MF_BYCOMMAND | MF_CHECKED);
         App.LoopFlag = 1;
     }
-    SendMessageA(App.LoopCheck, BM_SETCHECK, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckDlgButton(App.MainWindow, IDM_LOOP, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED);
 }
 
 static void OnViewChoice(int id)

@@ -1,11 +1,12 @@
 /* Start-up: window classes, the main window with its children, and the
    message loop. */
 #include "app/app.h"
+#include "app/shell.h"
 #include <commctrl.h>
 #include "segments/segments.h"
 #include "waveview/waveview.h"
 
-static APPSHELL InitialShell(void)
+APPSHELL InitialShell(void)
 {
     APPSHELL shell = {};
     shell.LoopFlag = 1;
@@ -69,10 +70,11 @@ int RegisterClasses(HINSTANCE instance)
     return RegisterClassA(&wc) ? 1 : 0;
 }
 
-static HWND CreateButton(int id, const char *caption, DWORD style)
+/* The buttons carry their command's id and are found by it. */
+static void CreateButton(int id, const char *caption, DWORD style)
 {
-    return CreateWindowExA(0, "BUTTON", caption, style, 0, 0, 0, 0,
-                           App.MainWindow, (HMENU)(INT_PTR)id, App.Instance, NULL);
+    CreateWindowExA(0, "BUTTON", caption, style, 0, 0, 0, 0,
+                    App.MainWindow, (HMENU)(INT_PTR)id, App.Instance, NULL);
 }
 
 /* The version query gives the major version in the low byte; swapped so
@@ -108,21 +110,21 @@ int CreateMainWindow(HINSTANCE instance, int show)
     if (!App.WaveView)
         return 0;
 
-    App.PlayButton   = CreateButton(IDM_PLAY,   "再生", buttonStyle);
-    App.StopButton   = CreateButton(IDM_STOP,   "停止", buttonStyle);
-    App.OpenButton   = CreateButton(IDM_OPEN,   "開く", buttonStyle);
-    App.SaveButton   = CreateButton(IDM_SAVE,   "保存", buttonStyle);
-    App.DivideButton = CreateButton(IDM_DIVIDE, "分割", buttonStyle);
-    App.JoinButton   = CreateButton(IDM_JOIN,   "結合", buttonStyle);
-    App.EraseButton  = CreateButton(IDM_ERASE,  "消去", buttonStyle);
+    CreateButton(IDM_PLAY,   "再生", buttonStyle);
+    CreateButton(IDM_STOP,   "停止", buttonStyle);
+    CreateButton(IDM_OPEN,   "開く", buttonStyle);
+    CreateButton(IDM_SAVE,   "保存", buttonStyle);
+    CreateButton(IDM_DIVIDE, "分割", buttonStyle);
+    CreateButton(IDM_JOIN,   "結合", buttonStyle);
+    CreateButton(IDM_ERASE,  "消去", buttonStyle);
     /* A plain check box: the Loop command sets its state, a click does not. */
-    App.LoopCheck    = CreateButton(IDM_LOOP,   "Loop", WS_CHILD | WS_VISIBLE | BS_CHECKBOX);
+    CreateButton(IDM_LOOP,   "Loop", WS_CHILD | WS_VISIBLE | BS_CHECKBOX);
 
-    SendMessageA(App.LoopCheck, BM_SETCHECK, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckDlgButton(App.MainWindow, IDM_LOOP, App.LoopFlag ? BST_CHECKED : BST_UNCHECKED);
     CheckMenuItem(App.Menu, IDM_LOOP, MF_BYCOMMAND | (App.LoopFlag ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(App.Menu, App.ViewMode == IDM_WAVE ? IDM_WAVE : IDM_LEVEL,
                   MF_BYCOMMAND | MF_CHECKED);
-    EnableWindow(App.OpenButton, TRUE);
+    EnableWindow(GetDlgItem(App.MainWindow, IDM_OPEN), TRUE);
 
     ShowWindow(App.MainWindow, show);
     ShowWindow(App.WaveView, SW_SHOW);

@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 #include <stdio.h>
 #include "app/app.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "bench/benchlib.h"

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -132,14 +133,7 @@ static int OpenDevice(void)
         return 1;
 
     PlaybackState.OutputDevice = NULL;
-    switch (result)
-    {
-    case MMSYSERR_BADDEVICEID: ShowWarning("範囲外のデバイスIDが指定されました。"); break;
-    case MMSYSERR_ALLOCATED:   ShowWarning("他のソフトがサウンドを使っています。"); break;
-    case MMSYSERR_NOMEM:       ShowWarning("メモリの割り当てができません。"); break;
-    case WAVERR_BADFORMAT:     ShowWarning("この形式を再生できるドライバがありません。"); break;
-    default:                   ShowWarning("音声出力デバイスを開けません。"); break;
-    }
+    ShowWarning(DeviceRefusal(result, "他のソフトがサウンドを使っています。"));
     ReleaseFormatBlock();
     CloseSourceFile();
     return 0;

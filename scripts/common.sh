@@ -18,14 +18,20 @@ pelnor_preset() {
     if [ "$1" = x64 ]; then echo windows-x64; else echo windows; fi
 }
 
+# pelnor_kernel_refuses_32bit: true where this kernel has its 32-bit
+# emulation switched off. The 32-bit loader of the amd64 package libc6-i386
+# then fails with "Exec format error"; where it is not installed yet,
+# nothing is known and the answer is false.
+pelnor_kernel_refuses_32bit() {
+    [ -x /lib32/ld-linux.so.2 ] && ! /lib32/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
 # pelnor_can_run ARCH: whether this machine runs ARCH's Windows programs; when
 # not, says why in $pelnor_why.
 pelnor_can_run() {
     pelnor_why=""
     if [ "$1" = x86 ]; then
-        # The 32-bit loader of the amd64 package libc6-i386 fails with "Exec
-        # format error" on a kernel without 32-bit support.
-        if [ -x /lib32/ld-linux.so.2 ] && ! /lib32/ld-linux.so.2 --version >/dev/null 2>&1; then
+        if pelnor_kernel_refuses_32bit; then
             pelnor_why="this kernel does not run 32-bit programs"
         elif [ ! -x /usr/lib/wine/wine ]; then
             pelnor_why="32-bit Wine (wine32:i386) is not installed"

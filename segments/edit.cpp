@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -119,10 +120,7 @@ void DivideSegment(double fraction)
     SelectRow(k + 1);
     SetFocus(App.SegmentList);
 
-    if (!PlaybackState.Playing)
-        EnableCommand(IDM_SAVE, 1);
-    EnableMenuItem(App.Menu, IDM_RENAME, MF_BYCOMMAND | MF_ENABLED);
-    EnableCommand(IDM_ERASE, 1);
+    ControlsAfterDivide(PlaybackState.Playing);
 }
 
 /* The cut goes where the user is listening. While playing the device

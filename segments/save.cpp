@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -106,11 +107,7 @@ void SaveSegments(void)
     int i;
 
     dc = GetDC(App.WaveView);
-    EnableCommand(IDM_SAVE, 0);
-    EnableCommand(IDM_OPEN, 0);
-    EnableCommand(IDM_PLAY, 0);
-    EnableCommand(IDM_DIVIDE, 0);
-    EnableCommand(IDM_JOIN, 0);
+    ControlsDuringSave(1);
     PatBlt(dc, 0, 0, PlaybackState.WaveViewWidth, PlaybackState.WaveViewHeight, WHITENESS);
 
     count = RowCount();
@@ -134,9 +131,5 @@ void SaveSegments(void)
     Sleep(ROW_PAUSE);
     InvalidateRect(App.WaveView, NULL, TRUE);
 
-    EnableCommand(IDM_SAVE, 1);
-    EnableCommand(IDM_OPEN, 1);
-    EnableCommand(IDM_PLAY, 1);
-    EnableCommand(IDM_DIVIDE, 1);
-    EnableCommand(IDM_JOIN, FirstSelectedRow() != 0);
+    ControlsDuringSave(0);
 }

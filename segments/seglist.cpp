@@ -3,11 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
 
-static SEGMENTSTATE InitialSegments(void)
+SEGMENTSTATE InitialSegments(void)
 {
     SEGMENTSTATE state = {};
     state.LastHandledRow = -1;
@@ -66,7 +67,7 @@ double RowSeconds(int row, int column)
 }
 
 /* Playback, the graph and the cursor all work on the play range. */
-void SetPlayRange(int row)
+static void SetPlayRange(int row)
 {
     PlaybackState.SegmentEnd   = SecondsToOffset(RowSeconds(row, COL_END));
     PlaybackState.PlayStart    = SecondsToOffset(RowSeconds(row, COL_START));
@@ -114,16 +115,6 @@ void InitSegmentColumns(HWND list)
     InsertColumn(list, 3, "time",  LVCFMT_RIGHT, 14 * a);
 }
 
-/* After a failed open nothing is loaded: the commands are those of start-up. */
-static void CloseDocumentCommands(void)
-{
-    static const int ids[] = { IDM_PLAY, IDM_SAVE, IDM_DIVIDE, IDM_JOIN, IDM_ERASE };
-
-    for (int id : ids)
-        EnableCommand(id, 0);
-    EnableMenuItem(App.Menu, IDM_RENAME, MF_BYCOMMAND | MF_GRAYED);
-}
-
 void LoadDocument(HWND window, const char *path, const char *title)
 {
     LVITEMA item = {};
@@ -140,7 +131,7 @@ void LoadDocument(HWND window, const char *path, const char *title)
     WaveDocument.EndSeconds = 0.0;
     if (!OpenWaveFile())
     {
-        CloseDocumentCommands();
+        ControlsAfterFailedLoad();
         return;
     }
     KeepLoadedFile();
@@ -162,13 +153,8 @@ void LoadDocument(HWND window, const char *path, const char *title)
     SetRowText(0, COL_END, duration);
     SetRowText(0, COL_TIME, duration);
 
-    SetIdleControls(1);
-    EnableCommand(IDM_SAVE, 0);
-    EnableMenuItem(App.Menu, IDM_RENAME, MF_BYCOMMAND | MF_GRAYED);
-    EnableCommand(IDM_DIVIDE, 1);
-
+    ControlsAfterLoad();
     SelectRow(0);
-    EnableCommand(IDM_ERASE, 0);
 }
 
 LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
@@ -184,8 +170,7 @@ LRESULT OnListNotify(HWND window, WPARAM wParam, LPARAM lParam)
     if (row < 0 || row == Segments.LastHandledRow)
         return DefWindowProcA(window, WM_NOTIFY, wParam, lParam);
 
-    EnableCommand(IDM_JOIN, row != 0);
-
+    ControlsForRow(row);
     SetPlayRange(row);
 
     InvalidateRect(App.WaveView, NULL, TRUE);
@@ -225,8 +210,7 @@ int RestartEmptyRange(void)
     row = FirstSelectedRow();
     if (row < 0)
         return 0;
-    if (row != 0)
-        EnableCommand(IDM_JOIN, 1);
+    ControlsForRow(row);
     SetPlayRange(row);
     StartPlayback();
     return 1;

@@ -7,6 +7,8 @@
 #include <commctrl.h>
 #include <dlgs.h>
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/shell.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
 #include "wavefile/wavefile.h"
@@ -34,9 +36,10 @@ static RECT ChildRect(int id)
     return r;
 }
 
-static void ExpectRect(int id, int x, int y, int width, int height, int line)
+#define EXPECT_RECT(...) CALLED_HERE(ExpectRect(__VA_ARGS__))
+static void ExpectRect(int id, int x, int y, int width, int height)
 {
-    SCOPED_TRACE(testing::Message() << "child " << id << ", called from line " << line);
+    SCOPED_TRACE(testing::Message() << "child " << id);
     RECT r = ChildRect(id);
     EXPECT_EQ(x, r.left);
     EXPECT_EQ(y, r.top);
@@ -52,7 +55,7 @@ static void SendSize(int w, int h)
 
 static int LoopBoxState(void)
 {
-    return (int)SendMessageA(App.LoopCheck, BM_GETCHECK, 0, 0);
+    return (int)SendMessageA(GetDlgItem(App.MainWindow, IDM_LOOP), BM_GETCHECK, 0, 0);
 }
 
 static bool QuitPosted(WPARAM *code)
@@ -366,7 +369,7 @@ TEST_F(Keys, ProgramLoopTurnsKeysForAnyWindowIntoCommandsAndReturnsTheQuitCode)
         HACCEL accel = c.table ? LoadAcceleratorsA(GetModuleHandleA(NULL), "Accel") : NULL;
         ASSERT_EQ(c.table, accel != NULL);
         PostMessageA(App.SegmentList, WM_KEYDOWN, 'P', 1 | (MapVirtualKeyA('P', 0) << 16));
-        PostMessageA(App.PlayButton, WM_KEYDOWN, 'L', 1 | (MapVirtualKeyA('L', 0) << 16));
+        PostMessageA(GetDlgItem(App.MainWindow, IDM_PLAY), WM_KEYDOWN, 'L', 1 | (MapVirtualKeyA('L', 0) << 16));
         PostQuitMessage(7);
         EXPECT_EQ(7, MessageLoop(accel));
         EXPECT_EQ(c.issued, Issued);
@@ -413,16 +416,16 @@ TEST_F(Layout, WidthsPlaceListButtonColumnAndGraph)
         SendSize(c.w, 500);
         EXPECT_EQ(c.w, App.ClientWidth);
         EXPECT_EQ(c.view, PlaybackState.WaveViewWidth);
-        ExpectRect(IDC_SEGMENTLIST, 0, 0, c.list, 400, __LINE__);
-        ExpectRect(IDM_OPEN, c.column, 0, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_SAVE, c.column, 40, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_LOOP, c.loopX, 80, c.columnWidth, 30, __LINE__);
-        ExpectRect(IDM_PLAY, c.column, 110, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_STOP, c.column, 150, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_DIVIDE, c.column, 200, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_JOIN, c.column, 240, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDM_ERASE, c.column, 280, c.columnWidth, 40, __LINE__);
-        ExpectRect(IDC_WAVEVIEW, 10, 410, c.view, 80, __LINE__);
+        EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, c.list, 400);
+        EXPECT_RECT(IDM_OPEN, c.column, 0, c.columnWidth, 40);
+        EXPECT_RECT(IDM_SAVE, c.column, 40, c.columnWidth, 40);
+        EXPECT_RECT(IDM_LOOP, c.loopX, 80, c.columnWidth, 30);
+        EXPECT_RECT(IDM_PLAY, c.column, 110, c.columnWidth, 40);
+        EXPECT_RECT(IDM_STOP, c.column, 150, c.columnWidth, 40);
+        EXPECT_RECT(IDM_DIVIDE, c.column, 200, c.columnWidth, 40);
+        EXPECT_RECT(IDM_JOIN, c.column, 240, c.columnWidth, 40);
+        EXPECT_RECT(IDM_ERASE, c.column, 280, c.columnWidth, 40);
+        EXPECT_RECT(IDC_WAVEVIEW, 10, 410, c.view, 80);
     }
 }
 
@@ -440,8 +443,8 @@ TEST_F(Layout, HeightsPlaceListAndGraph)
         SendSize(1000, c.h);
         EXPECT_EQ(c.top, PlaybackState.WaveViewTop);
         EXPECT_EQ(c.view, PlaybackState.WaveViewHeight);
-        ExpectRect(IDC_SEGMENTLIST, 0, 0, 898, c.list, __LINE__);
-        ExpectRect(IDC_WAVEVIEW, 10, c.top, 512, c.view, __LINE__);
+        EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, 898, c.list);
+        EXPECT_RECT(IDC_WAVEVIEW, 10, c.top, 512, c.view);
     }
 }
 
@@ -452,14 +455,14 @@ TEST_F(Layout, ZeroSizeThenNormalSizeLaysOutAgain)
     EXPECT_EQ(256, PlaybackState.WaveViewWidth);
     EXPECT_EQ(10, PlaybackState.WaveViewTop);
     EXPECT_EQ(-20, PlaybackState.WaveViewHeight);
-    ExpectRect(IDC_SEGMENTLIST, 0, 0, -2, 0, __LINE__);
-    ExpectRect(IDM_OPEN, 0, 0, 0, 40, __LINE__);
-    ExpectRect(IDM_LOOP, 5, 80, 0, 30, __LINE__);
+    EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, -2, 0);
+    EXPECT_RECT(IDM_OPEN, 0, 0, 0, 40);
+    EXPECT_RECT(IDM_LOOP, 5, 80, 0, 30);
 
     SendSize(1000, 500);
-    ExpectRect(IDC_SEGMENTLIST, 0, 0, 898, 400, __LINE__);
-    ExpectRect(IDM_OPEN, 900, 0, 100, 40, __LINE__);
-    ExpectRect(IDC_WAVEVIEW, 10, 410, 512, 80, __LINE__);
+    EXPECT_RECT(IDC_SEGMENTLIST, 0, 0, 898, 400);
+    EXPECT_RECT(IDM_OPEN, 900, 0, 100, 40);
+    EXPECT_RECT(IDC_WAVEVIEW, 10, 410, 512, 80);
 }
 
 /* ---- commands ---- */
@@ -481,7 +484,7 @@ TEST_F(Commands, LoopTogglesFlagMenuCheckAndCheckBox)
 
 TEST_F(Commands, ClickOnLoopCheckBoxGoesThroughTheCommand)
 {
-    SendMessageA(App.LoopCheck, BM_CLICK, 0, 0);
+    SendMessageA(GetDlgItem(App.MainWindow, IDM_LOOP), BM_CLICK, 0, 0);
     PumpMessages();
     EXPECT_EQ(0, App.LoopFlag);
     EXPECT_FALSE(MenuChecked(IDM_LOOP));
@@ -506,16 +509,16 @@ TEST_F(Commands, ViewChoiceMovesCheckMarkAndRedrawsGraph)
 
 TEST_F(Commands, FocusReturnsToTheListAfterACommandButNotAfterAViewChoice)
 {
-    SetFocus(App.OpenButton);
+    SetFocus(GetDlgItem(App.MainWindow, IDM_OPEN));
     SendCommand(IDM_LEVEL);
-    EXPECT_EQ(App.OpenButton, GetFocus());
+    EXPECT_EQ(GetDlgItem(App.MainWindow, IDM_OPEN), GetFocus());
     SendCommand(IDM_LOOP);
     EXPECT_EQ(App.SegmentList, GetFocus());
 }
 
 TEST_F(Commands, MainWindowHandsItsFocusToTheList)
 {
-    SetFocus(App.OpenButton);
+    SetFocus(GetDlgItem(App.MainWindow, IDM_OPEN));
     SetFocus(App.MainWindow);
     EXPECT_EQ(App.SegmentList, GetFocus());
 }
@@ -551,11 +554,22 @@ struct DialogSeen
 };
 static DialogSeen Seen;
 
+/* The record the program hands to the dialog, copied on its way there. */
+static OPENFILENAMEA Handed;
+static BOOL WINAPI HandOnGetOpenFileNameA(OPENFILENAMEA *ofn)
+{
+    typedef BOOL (WINAPI *OPENCALL)(OPENFILENAMEA *);
+    Handed = *ofn;
+    static HMODULE comdlg = LoadLibraryA("comdlg32.dll");
+    return ((OPENCALL)(void *)GetProcAddress(comdlg, "GetOpenFileNameA"))(ofn);
+}
+IMPORT_DOUBLE(GetOpenFileNameA, 4, HandOnGetOpenFileNameA);
+
 /* The record as the dialog got it; the type list is read once the
    dialog's loop runs, since it is filled after activation. */
 static void ReadDialog(HWND dialog)
 {
-    const OPENFILENAMEA &ofn = App.OpenRecord;
+    const OPENFILENAMEA &ofn = Handed;
 
     Seen = DialogSeen();
     Seen.size = ofn.lStructSize;

@@ -1,7 +1,8 @@
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include <string>
 #include <commctrl.h>
 #include "app/app.h"
+#include "app/controls.h"
 #include "segments/segments.h"
 #include "wavefile/wavefile.h"
 
@@ -133,4 +134,44 @@ TEST_F(Title, CaptionIsProgramNameColonTitle)
         SetTitle(App.MainWindow, c.title.c_str());
         EXPECT_EQ(c.caption, WindowText(App.MainWindow));
     }
+}
+
+class ControlEvents : public AppTest {};
+
+static void AfterDivideIdle(void) { ControlsAfterDivide(0); }
+static void AfterDivideWhilePlaying(void) { ControlsAfterDivide(1); }
+static void SaveStarts(void) { ControlsDuringSave(1); }
+static void SaveEnds(void) { ControlsDuringSave(0); }
+static void FirstRow(void) { ControlsForRow(0); }
+static void LaterRow(void) { ControlsForRow(1); }
+
+/* Each event from all commands on and from all off: what it switches, and
+   that it leaves the rest as they were. */
+TEST_F(ControlEvents, EachEventSetsItsCommandsAndLeavesTheRest)
+{
+    enum { Off = 0, On = 1, Kept = 2 };
+    static const int ids[] = { IDM_OPEN, IDM_SAVE, IDM_PLAY, IDM_STOP, IDM_DIVIDE,
+                               IDM_JOIN, IDM_ERASE, IDM_RENAME };
+    struct { const char *event; void (*run)(void); int expect[8]; } cases[] = {
+        { "failed load", ControlsAfterFailedLoad, { Kept, Off, Off, Kept, Off, Off, Off, Off } },
+        { "load", ControlsAfterLoad, { On, Off, On, Kept, On, Kept, Off, Off } },
+        { "row 0", FirstRow, { Kept, Kept, Kept, Kept, Kept, Off, Kept, Kept } },
+        { "row 1", LaterRow, { Kept, Kept, Kept, Kept, Kept, On, Kept, Kept } },
+        { "divide", AfterDivideIdle, { Kept, On, Kept, Kept, Kept, Kept, On, On } },
+        { "divide playing", AfterDivideWhilePlaying, { Kept, Kept, Kept, Kept, Kept, Kept, On, On } },
+        { "save starts", SaveStarts, { Off, Off, Off, Kept, Off, Off, Kept, Kept } },
+        { "save ends", SaveEnds, { On, On, On, Kept, On, Off, Kept, Kept } },
+    };
+    ShowDocument("voice.wav", "voice-1");
+    SelectOnly(0);
+    for (const auto &c : cases)
+        for (int from = 0; from <= 1; from++)
+        {
+            SCOPED_TRACE(testing::Message() << c.event << " from " << (from ? "on" : "off"));
+            for (int id : ids)
+                EnableCommand(id, from);
+            c.run();
+            for (int i = 0; i < 8; i++)
+                EXPECT_COMMAND(ids[i], c.expect[i] == Kept ? from : c.expect[i]);
+        }
 }

@@ -3,7 +3,7 @@
    512 x 256 blocks, so in the 512-pixel view one column is 256 blocks
    and one buffer (32768 blocks) is 128 columns. */
 #include <algorithm>
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -41,11 +41,7 @@ protected:
         AppTest::SetUp();
         ASSERT_EQ(Columns, PlaybackState.WaveViewWidth);
         Bytes silence(Columns * PerColumn * 4, 0);
-        std::string path = ScratchDir() + "\\quiet.wav";
-        WriteBytes(path, PcmWav(2, 44100, 16, silence));
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
-        lstrcpynA(WaveDocument.DocumentTitle, "quiet.wav", sizeof(WaveDocument.DocumentTitle));
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("quiet.wav", PcmWav(2, 44100, 16, silence));
         /* the row's five decimals lose the last block; play the whole data */
         PlaybackState.SegmentEnd = (LONG)silence.size();
         InvalidateRect(App.WaveView, NULL, TRUE);

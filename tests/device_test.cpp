@@ -1,7 +1,7 @@
 /* Playback on Wine's real wave output (ALSA's null device, which plays
    faster than real time). Nothing here depends on how fast: every wait
    pumps messages until a condition holds, with a generous bound. */
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -44,11 +44,7 @@ protected:
     /* 44.1 kHz 16-bit stereo: one buffer is 131072 bytes. */
     void Load(size_t bytes)
     {
-        std::string path = ScratchDir() + "\\tone.wav";
-        WriteBytes(path, PcmWav(2, 44100, 16, PatternBytes(bytes)));
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
-        lstrcpynA(WaveDocument.DocumentTitle, "tone.wav", sizeof(WaveDocument.DocumentTitle));
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("tone.wav", PcmWav(2, 44100, 16, PatternBytes(bytes)));
         PumpMessages();
         ASSERT_TRUE(Boxes().empty()) << "no wave device: " << Boxes()[0].Text;
         GlobalBefore = FakeMemory.LiveGlobal.size();
@@ -66,9 +62,9 @@ protected:
         return false;
     }
 
-    void ExpectReleased(int line)
+#define EXPECT_RELEASED() CALLED_HERE(ExpectReleased())
+    void ExpectReleased(void)
     {
-        SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(0, PlaybackState.Playing);
         EXPECT_EQ(NULL, PlaybackState.OutputDevice);
         EXPECT_EQ(NULL, PlaybackState.AudioBuffers[0].Handle);
@@ -91,7 +87,7 @@ TEST_F(Device, ShortSegmentPlaysToItsEndAndEverythingGoesIdle)
 
     ASSERT_TRUE(WaitFor(PlaybackEnded));
     EXPECT_EQ(1, Returns);
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_STOP, false } });
     EXPECT_TRUE(ButtonEnabled(IDM_OPEN));
     EXPECT_TRUE(Boxes().empty());
@@ -105,7 +101,7 @@ TEST_F(Device, LoopingPlaysPassAfterPassUntilStop)
     EXPECT_EQ(1, PlaybackState.Playing);
 
     SendCommand(IDM_STOP);
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     int returned = Returns;
     for (int i = 0; i < 20; i++)
     {
@@ -113,7 +109,7 @@ TEST_F(Device, LoopingPlaysPassAfterPassUntilStop)
         Sleep(5);
     }
     EXPECT_LE(Returns - returned, 2) << "only the stop's own notifications arrive";
-    ExpectReleased(__LINE__);
+    EXPECT_RELEASED();
     EXPECT_TRUE(ButtonEnabled(IDM_PLAY));
     EXPECT_TRUE(Boxes().empty());
 }

@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "support/canvas.h"
 #include "app/app.h"
@@ -182,9 +182,9 @@ Picture Expected(const Signal &sig, Mode mode, int width, int height, long start
     return p;
 }
 
-void ExpectPicture(const Picture &want, const Canvas &got, int line)
+#define EXPECT_PICTURE(...) CALLED_HERE(ExpectPicture(__VA_ARGS__))
+void ExpectPicture(const Picture &want, const Canvas &got)
 {
-    SCOPED_TRACE(testing::Message() << "picture checked at line " << line);
     int wrong = 0;
     std::string first;
     for (int y = 0; y < want.Height; y++)
@@ -203,11 +203,7 @@ protected:
     /* Loads the signal as the user's file and sets the view's size. */
     void Load(const Signal &sig, int width, int height, uint32_t rate = 8000)
     {
-        std::string path = ScratchDir() + "\\source.wav";
-        WriteBytes(path, PcmWav(sig.Channels, rate, sig.Bits, sig.Data()));
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), MAX_PATH);
-        lstrcpynA(WaveDocument.DocumentTitle, "source.wav", 256);
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("source.wav", PcmWav(sig.Channels, rate, sig.Bits, sig.Data()));
         PumpMessages();
         ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
         ClearBoxes();
@@ -278,7 +274,7 @@ TEST_F(Drawing, BothGraphsOfEveryFormatFollowTheRules)
             App.ViewMode = mode;
             Canvas canvas(256, 64);
             dispwave(canvas.Dc);
-            ExpectPicture(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+            EXPECT_PICTURE(Expected(sig, mode, 256, 64, 0, (long)sig.Data().size()), canvas);
         }
 }
 
@@ -323,7 +319,7 @@ TEST_F(Drawing, ColumnsOverReadBufferEndsAreDrawnWhole)
             ASSERT_EQ(0u, mmioSetBuffer(WaveDocument.ReadHandle, NULL, size, 0));
             Canvas canvas(512, 64);
             dispwave(canvas.Dc);
-            ExpectPicture(Expected(sig, Waveform, 512, 64, 0, (long)sig.Data().size()), canvas, __LINE__);
+            EXPECT_PICTURE(Expected(sig, Waveform, 512, 64, 0, (long)sig.Data().size()), canvas);
         }
 }
 
@@ -334,7 +330,7 @@ TEST_F(Drawing, MiddleSegmentStartsAtItsOwnFirstBlock)
     SetRange(4 * 1234, 4 * 7000);
     Canvas canvas(512, 80);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 512, 80, 4 * 1234, 4 * 7000), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 512, 80, 4 * 1234, 4 * 7000), canvas);
 }
 
 TEST_F(Drawing, FewerBlocksThanPixelsSpreadEachBlockOverSeveralColumns)
@@ -347,7 +343,7 @@ TEST_F(Drawing, FewerBlocksThanPixelsSpreadEachBlockOverSeveralColumns)
         App.ViewMode = mode;
         Canvas canvas(256, 64);
         dispwave(canvas.Dc);
-        ExpectPicture(Expected(sig, mode, 256, 64, 0, 10), canvas, __LINE__);
+        EXPECT_PICTURE(Expected(sig, mode, 256, 64, 0, 10), canvas);
         EXPECT_EQ(1, PlaybackState.BlocksPerColumn);
     }
     /* 256 / 10 = 25 pixels per block: the join from block 0 (y 5) slopes
@@ -367,7 +363,7 @@ TEST_F(Drawing, ExactlyWidthTimesBlocksFillsEveryColumn)
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
     EXPECT_EQ(3, PlaybackState.BlocksPerColumn);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, 256 * 3 * 2), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, 256 * 3 * 2), canvas);
     bool inkInLastColumn = false;
     for (int y = 0; y < 64; y++)
         inkInLastColumn |= canvas.At(255, y) == Black;
@@ -381,7 +377,7 @@ TEST_F(Drawing, OneBlockMoreEndsBeforeTheRightEdge)
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
     EXPECT_EQ(4, PlaybackState.BlocksPerColumn);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, (256 * 3 + 1) * 2), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, (256 * 3 + 1) * 2), canvas);
     /* 769 blocks in columns of 4: columns 0 to 192 */
     for (int x = 193; x < 256; x++)
         for (int y = 0; y < 64; y++)
@@ -466,11 +462,7 @@ TEST_F(Drawing, FullScaleSixteenBitColumnFillsAViewOf100)
 TEST_F(Drawing, OtherDepthsShowNoSupportOnWhite)
 {
     Signal sig = { 8, 1, std::vector<int>(3 * 3000, 0x55) };    /* 3000 frames of 24 bits */
-    std::string path = ScratchDir() + "\\deep.wav";
-    WriteBytes(path, Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 1, 8000, 24)), Chunk("data", sig.Data()) }));
-    lstrcpynA(WaveDocument.DocumentPath, path.c_str(), MAX_PATH);
-    lstrcpynA(WaveDocument.DocumentTitle, "deep.wav", 256);
-    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    LoadBytes("deep.wav", Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 1, 8000, 24)), Chunk("data", sig.Data()) }));
     PumpMessages();
     ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
     ASSERT_EQ(24u, WaveDocument.DrawBits);
@@ -520,7 +512,7 @@ TEST_F(Drawing, RangeLessThanOneBlockDrawsOneColumn)
     SetRange(400, 402);            /* half a block: no block to spread */
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 400, 402), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 400, 402), canvas);
 }
 
 TEST_F(Drawing, RangeBeyondTheFileEndsWithTheData)
@@ -530,7 +522,7 @@ TEST_F(Drawing, RangeBeyondTheFileEndsWithTheData)
     SetRange(0, 4000);
     Canvas canvas(256, 64);
     dispwave(canvas.Dc);
-    ExpectPicture(Expected(sig, Waveform, 256, 64, 0, 4000), canvas, __LINE__);
+    EXPECT_PICTURE(Expected(sig, Waveform, 256, 64, 0, 4000), canvas);
 }
 
 TEST_F(Drawing, ViewWithoutHeightDrawsNothingAndLeavesTheFile)
@@ -572,6 +564,20 @@ TEST_F(Drawing, FilePositionIsKeptWhilePlaying)
     EXPECT_EQ(DataStart() + 4 * 1500, FilePosition());
     PlaybackState.Playing = 0;
     EXPECT_TRUE(FakeMemory.LiveLocal.size() <= 1u) << "only the held format block";
+}
+
+TEST_F(Drawing, FilePositionThatCannotBeRestoredWhilePlayingClosesTheSource)
+{
+    Load(Varied(16, 2, 3000), 256, 64);
+    SetRange(4 * 100, 4 * 2000);
+    PlaybackState.Playing = 1;
+    Canvas canvas(256, 64);
+    dispwave(canvas.Dc);
+    mmioSeek(WaveDocument.ReadHandle, DataStart() + 4 * 1500, SEEK_SET);
+    FakeWave.FailSeekTo = DataStart() + 4 * 1500;
+    dispwave(canvas.Dc);
+    PlaybackState.Playing = 0;
+    EXPECT_TRUE(WaveDocument.ReadHandle == NULL);
 }
 
 TEST_F(Drawing, ColumnBufferIsReleasedAfterEveryDrawing)

@@ -320,13 +320,28 @@ TEST_F(Edit, RandomEditSequencesKeepRowsTilingTheData)
 
 /* Playback around an edit, with the device double standing in for the
    sound hardware. */
-class EditWhilePlaying : public Edit {};
+class EditWhilePlaying : public Edit
+{
+protected:
+    /* Plays, and runs a command once the device reports `played` bytes
+       played; the device's calls and received bytes before it come back. */
+    void CommandWhilePlaying(int id, DWORD played, size_t *calls, size_t *heard)
+    {
+        SendCommand(IDM_PLAY);
+        ASSERT_TRUE(PlaybackState.Playing);
+        FakeWave.Played = played;
+        *calls = FakeWave.Calls.size();
+        *heard = FakeWave.Received.size();
+        SendCommand(id);
+        PumpMessages();
+    }
+};
 
 /* The first bytes the device received since a mark, against the source
    from a data offset on. */
-static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int line)
+#define EXPECT_HEARD_FROM(...) CALLED_HERE(ExpectHeardFrom(__VA_ARGS__))
+static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     ASSERT_GT(FakeWave.Received.size(), heard + 16);
     ASSERT_LE((size_t)offset + 16, data.size());
     EXPECT_EQ(Bytes(data.begin() + offset, data.begin() + offset + 16),
@@ -338,14 +353,9 @@ static void ExpectHeardFrom(const Bytes &data, size_t heard, LONG offset, int li
 TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
 {
     App.PlatformVersion = 0x500;
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
-    LONG heardPosition = FakeWave.Played = 5000;
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_DIVIDE);
-    PumpMessages();
+    LONG heardPosition = 5000;
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_DIVIDE, heardPosition, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(0, FakeWaveCount("close", calls));
@@ -355,7 +365,7 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
     EXPECT_EQ(1, FakeWaveCount("reset", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.SegmentStart);
-    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, heardPosition);
     EXPECT_COMMANDS({ { IDM_SAVE, false }, { IDM_STOP, true }, { IDM_ERASE, true },
                       { IDM_RENAME, true } });
 
@@ -367,21 +377,16 @@ TEST_F(EditWhilePlaying, Version5AndLaterPlayOnAndSeekToSecondHalf)
 TEST_F(EditWhilePlaying, BelowVersion5StopAndRestartAtSecondHalf)
 {
     App.PlatformVersion = 0x400;
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
-    LONG heardPosition = FakeWave.Played = 3000;      /* taken before the stop */
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_DIVIDE);
-    PumpMessages();
+    LONG heardPosition = 3000;                        /* taken before the stop */
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_DIVIDE, heardPosition, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(1, FakeWaveCount("close", calls));
     EXPECT_EQ(1, FakeWaveCount("open", calls));
     EXPECT_EQ(heardPosition, TextToOffset(RowText(1, COL_START).c_str()));
     EXPECT_EQ(heardPosition, PlaybackState.PlayStart);
-    ExpectHeardFrom(Data, heard, heardPosition, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, heardPosition);
     EXPECT_EQ(App.SegmentList, GetFocus());
     SendCommand(IDM_STOP);
 }
@@ -390,14 +395,9 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
 {
     App.PlatformVersion = 0x400;
     SendCommand(IDM_DIVIDE);
-    SendCommand(IDM_PLAY);
-    ASSERT_TRUE(PlaybackState.Playing);
     ASSERT_EQ(12000, PlaybackState.PlayStart);
-    size_t calls = FakeWave.Calls.size();
-    size_t heard = FakeWave.Received.size();
-
-    SendCommand(IDM_JOIN);
-    PumpMessages();
+    size_t calls, heard;
+    CommandWhilePlaying(IDM_JOIN, 0, &calls, &heard);
 
     EXPECT_TRUE(PlaybackState.Playing);
     EXPECT_EQ(1, FakeWaveCount("close", calls));
@@ -405,7 +405,7 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
     EXPECT_EQ(1, RowTotal());
     EXPECT_EQ(0, PlaybackState.PlayStart);
     EXPECT_EQ(24000, PlaybackState.SegmentEnd);
-    ExpectHeardFrom(Data, heard, 0, __LINE__);
+    EXPECT_HEARD_FROM(Data, heard, 0);
     SendCommand(IDM_STOP);
 }
 
@@ -447,7 +447,7 @@ TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
         EXPECT_NEAR(c.cut, cut, 1) << "within one block";
         EXPECT_EQ(cut, PlaybackState.SegmentStart);
         if (cut <= 24000 - 16)
-            ExpectHeardFrom(Data, heard, cut, __LINE__);
+            EXPECT_HEARD_FROM(Data, heard, cut);
         SendCommand(IDM_STOP);
     }
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include "support/seghelp.h"
 #include "wavefile/wavefile.h"
 
 static void SetFormat(DWORD bytesPerSec, short blockalign)

@@ -32,9 +32,9 @@ protected:
 };
 
 /* The one warning owned by the main window, and nothing left open. */
-static void ExpectRefusal(int line, int result, const char *message)
+#define EXPECT_REFUSAL(...) CALLED_HERE(ExpectRefusal(__VA_ARGS__))
+static void ExpectRefusal(int result, const char *message)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     EXPECT_EQ(0, result);
     ASSERT_EQ(1u, Boxes().size());
     EXPECT_EQ(message, Boxes()[0].Text);
@@ -153,7 +153,7 @@ TEST_F(OpenWave, CraftedFilesAreRefusedWithTheirMessage)
     {
         SCOPED_TRACE(c.name);
         ClearBoxes();
-        ExpectRefusal(__LINE__, OpenBytes(c.file), c.message);
+        EXPECT_REFUSAL(OpenBytes(c.file), c.message);
     }
 }
 
@@ -196,14 +196,14 @@ TEST_F(OpenWave, DataHeldPast2GbIsTooLarge)
         if (length < 0x80000000LL)
             EXPECT_TRUE(opened && WaveDocument.DataSize == 0x7FFFFFD0u) << WaveDocument.DataSize;
         else
-            ExpectRefusal(__LINE__, opened, "データ チャンクが大きすぎます。");
+            EXPECT_REFUSAL(opened, "データ チャンクが大きすぎます。");
     }
 }
 
 TEST_F(OpenWave, MissingFileCannotBeOpened)
 {
     snprintf(WaveDocument.DocumentPath, MAX_PATH, "%s\\absent.wav", ScratchDir().c_str());
-    ExpectRefusal(__LINE__, OpenWaveFile(), "ファイルを開けません。");
+    EXPECT_REFUSAL(OpenWaveFile(), "ファイルを開けません。");
 }
 
 TEST_F(OpenWave, DeviceAnswersAreReportedAndCloseTheDocument)
@@ -223,7 +223,7 @@ TEST_F(OpenWave, DeviceAnswersAreReportedAndCloseTheDocument)
         ClearBoxes();
         FakeWave.Calls.clear();
         FakeWave.OpenResults.push_back(c.answer);
-        ExpectRefusal(__LINE__, OpenBytes(Good()), c.message);
+        EXPECT_REFUSAL(OpenBytes(Good()), c.message);
         EXPECT_EQ(1, FakeWaveCount("query"));
         EXPECT_EQ(0, FakeWaveCount("open"));
     }
@@ -243,7 +243,7 @@ TEST_F(OpenWave, MemoryRefusalsAreReported)
         FakeMemoryReset();
         FakeMemory.FailLocalAllocAt = c.allocAt;
         FakeMemory.FailLocalLockAt = c.lockAt;
-        ExpectRefusal(__LINE__, OpenBytes(Good()), c.message);
+        EXPECT_REFUSAL(OpenBytes(Good()), c.message);
     }
 }
 
@@ -269,7 +269,7 @@ TEST_F(OpenWave, DeviceIsAskedAfterThePcmCheckAndBeforeTheDataCheck)
         ClearBoxes();
         FakeWave.Calls.clear();
         FakeWave.OpenResults.assign(1, c.answer);
-        ExpectRefusal(__LINE__, OpenBytes(c.file), c.message);
+        EXPECT_REFUSAL(OpenBytes(c.file), c.message);
         EXPECT_EQ(c.queries, FakeWaveCount("query"));
     }
 }
@@ -289,16 +289,16 @@ TEST_F(OpenWave, RefusedAt48000OpensAt44100AndKeepsTheFileRate)
 TEST_F(OpenWave, RefusedAgainAt44100HasNoDriver)
 {
     FakeWave.RefusedRates = { 48000, 44100 };
-    ExpectRefusal(__LINE__, OpenBytes(PcmWav(2, 48000, 16, StereoData())),
-                  "この形式を再生できるドライバがありません。");
+    EXPECT_REFUSAL(OpenBytes(PcmWav(2, 48000, 16, StereoData())),
+                   "この形式を再生できるドライバがありません。");
     EXPECT_EQ(2, FakeWaveCount("query"));
 }
 
 TEST_F(OpenWave, OtherRatesAreNotAskedTwice)
 {
     FakeWave.RefusedRates.insert(22050);
-    ExpectRefusal(__LINE__, OpenBytes(PcmWav(1, 22050, 8, StereoData())),
-                  "この形式を再生できるドライバがありません。");
+    EXPECT_REFUSAL(OpenBytes(PcmWav(1, 22050, 8, StereoData())),
+                   "この形式を再生できるドライバがありません。");
     EXPECT_EQ(1, FakeWaveCount("query"));
 }
 
@@ -403,8 +403,8 @@ TEST_F(OpenWave, FailedReopenReleasesTheEarlierFormatBlock)
 {
     ASSERT_EQ(1, OpenBytes(Good()));
     ClearBoxes();
-    ExpectRefusal(__LINE__, OpenBytes(Bytes(100, 'x')),
-                  "指定したファイルは、RIFFファイルではありません。");
+    EXPECT_REFUSAL(OpenBytes(Bytes(100, 'x')),
+                   "指定したファイルは、RIFFファイルではありません。");
     EXPECT_EQ(0u, WaveDocument.DataSize);
 }
 
@@ -421,7 +421,7 @@ TEST_F(OpenWave, RealDeviceAcceptsCdFormat)
 TEST_F(OpenWave, RealDeviceIsNotAskedAboutManyChannels)
 {
     FakeWaveReset(false);
-    ExpectRefusal(__LINE__, OpenBytes(WithFmt(FmtRecord(1, 48, 44100, 16))), "チャンネル数が多すぎます。");
+    EXPECT_REFUSAL(OpenBytes(WithFmt(FmtRecord(1, 48, 44100, 16))), "チャンネル数が多すぎます。");
 }
 
 static Bytes ZeroSized(const Bytes &file, size_t dataSizeAt)

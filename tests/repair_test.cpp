@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
+#include "support/harness.h"
 #include "support/wavbuild.h"
 #include "wavefile/wavefile.h"
 
@@ -56,10 +57,10 @@ static Bytes Canonical(uint16_t tag, uint16_t channels, uint16_t bits, uint16_t 
 
 /* Repairs the file and checks that exactly the two size fields changed,
    to the expected values. */
-static void ExpectRepaired(int line, const std::string &path, const Bytes &before,
+#define EXPECT_REPAIRED(...) CALLED_HERE(ExpectRepaired(__VA_ARGS__))
+static void ExpectRepaired(const std::string &path, const Bytes &before,
                            size_t sizeAt, uint32_t data, uint32_t riff)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     WriteBytes(path, before);
     ASSERT_EQ(0, RepairWaveHeader());
     Bytes after = ReadBytes(path);
@@ -76,9 +77,9 @@ static void ExpectRepaired(int line, const std::string &path, const Bytes &befor
     }
 }
 
-static void ExpectRefused(int line, const std::string &path, const Bytes &before)
+#define EXPECT_REFUSED(...) CALLED_HERE(ExpectRefused(__VA_ARGS__))
+static void ExpectRefused(const std::string &path, const Bytes &before)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     WriteBytes(path, before);
     EXPECT_EQ(1, RepairWaveHeader());
     EXPECT_EQ(before, ReadBytes(path));
@@ -96,20 +97,20 @@ TEST_F(Repair, CanonicalLayoutsCutToWholeBlocks)
     for (const Case &c : cases)
     {
         SCOPED_TRACE(c.name);
-        ExpectRepaired(__LINE__, Path, Canonical(1, c.channels, c.bits, c.align, c.bytes), 40, c.data, c.riff);
+        EXPECT_REPAIRED(Path, Canonical(1, c.channels, c.bits, c.align, c.bytes), 40, c.data, c.riff);
     }
 }
 
 TEST_F(Repair, ZeroBlockAlignCountsAsOne)
 {
     WaveDocument.blockalign = 7;
-    ExpectRepaired(__LINE__, Path, Canonical(1, 1, 8, 0, 1001), 40, 1001, 1037);
+    EXPECT_REPAIRED(Path, Canonical(1, 1, 8, 0, 1001), 40, 1001, 1037);
     EXPECT_EQ(1, WaveDocument.blockalign);
 }
 
 TEST_F(Repair, BlockAlignIsStoredForTheDocument)
 {
-    ExpectRepaired(__LINE__, Path, Canonical(1, 2, 16, 4, 1000), 40, 1000, 1036);
+    EXPECT_REPAIRED(Path, Canonical(1, 2, 16, 4, 1000), 40, 1000, 1036);
     EXPECT_EQ(4, WaveDocument.blockalign);
 }
 
@@ -119,7 +120,7 @@ TEST_F(Repair, CompressedTagsKeepPartialBlocks)
     for (uint16_t tag : tags)
     {
         SCOPED_TRACE(tag);
-        ExpectRepaired(__LINE__, Path, Canonical(tag, 2, 4, 256, 1001), 40, 1001, 1037);
+        EXPECT_REPAIRED(Path, Canonical(tag, 2, 4, 256, 1001), 40, 1001, 1037);
     }
 }
 
@@ -129,7 +130,7 @@ TEST_F(Repair, NeighbouringTagsAreCutToBlocks)
     for (uint16_t tag : tags)
     {
         SCOPED_TRACE(tag);
-        ExpectRepaired(__LINE__, Path, Canonical(tag, 2, 4, 256, 1001), 40, 768, 804);
+        EXPECT_REPAIRED(Path, Canonical(tag, 2, 4, 256, 1001), 40, 768, 804);
     }
 }
 
@@ -163,7 +164,7 @@ TEST_F(Repair, DataSizeFollowsWhatTheFileHolds)
     for (const Case &c : cases)
     {
         SCOPED_TRACE(c.name);
-        ExpectRepaired(__LINE__, Path, c.file, 40, c.data, c.riff);
+        EXPECT_REPAIRED(Path, c.file, 40, c.data, c.riff);
     }
 }
 
@@ -175,14 +176,14 @@ TEST_F(Repair, FactChunkAfterAnEighteenByteFmt)
     Bytes fact;
     PutLe32(fact, 250);
     Bytes file = Riff("WAVE", { Chunk("fmt ", fmt), Chunk("fact", fact), Chunk("data", PatternBytes(1000)) });
-    ExpectRepaired(__LINE__, Path, Broken(file, 54), 54, 1000, 1050);
+    EXPECT_REPAIRED(Path, Broken(file, 54), 54, 1000, 1050);
 }
 
 TEST_F(Repair, EmptyFactChunkIsNotWrittenInto)
 {
     Bytes file = Riff("WAVE", { Chunk("fmt ", FmtRecord(1, 2, 44100, 16)), Chunk("fact", Bytes()),
                                 Chunk("data", PatternBytes(1000)) });
-    ExpectRepaired(__LINE__, Path, Broken(file, 48), 48, 1000, 1044);
+    EXPECT_REPAIRED(Path, Broken(file, 48), 48, 1000, 1044);
     Bytes after = ReadBytes(Path);
     EXPECT_EQ(0u, GetLe32(after, 40));
 }
@@ -228,7 +229,7 @@ TEST_F(Repair, RefusedFilesAreLeftUnchanged)
     for (const Case &c : cases)
     {
         SCOPED_TRACE(c.name);
-        ExpectRefused(__LINE__, Path, c.file);
+        EXPECT_REFUSED(Path, c.file);
     }
 }
 

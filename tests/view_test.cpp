@@ -1,10 +1,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <algorithm>
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "support/canvas.h"
 #include "app/app.h"
+#include "app/controls.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -70,21 +72,10 @@ protected:
             int v = (int)((i * 37) % 20000) - 10000 + (int)((r >> 16) % 4000);
             PutLe16(Data, (uint16_t)(int16_t)v);
         }
-        Path = ScratchDir() + "\\take.wav";
-        WriteBytes(Path, PcmWav(2, Rate, 16, Data));
-        lstrcpynA(WaveDocument.DocumentPath, Path.c_str(), MAX_PATH);
-        lstrcpynA(WaveDocument.DocumentTitle, "take.wav", 256);
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("take.wav", PcmWav(2, Rate, 16, Data));
+        Path = WaveDocument.DocumentPath;
         ASSERT_TRUE(WaveDocument.ReadHandle != NULL);
         ASSERT_EQ(BytesPerSecond, WaveDocument.BytesPerSec);
-    }
-
-    void ClearSelection()
-    {
-        LVITEMA item = {};
-        item.stateMask = LVIS_SELECTED;
-        SendMessageA(App.SegmentList, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&item);
-        ASSERT_EQ(-1, FirstSelectedRow());
     }
 
     /* Rows 0-1, 1-3 and 3-4 seconds of a 4-second source, the middle one
@@ -122,9 +113,9 @@ protected:
         ASSERT_FALSE(GetUpdateRect(App.WaveView, NULL, FALSE));
     }
 
-    void ExpectRepainted(int line)
+#define EXPECT_REPAINTED() CALLED_HERE(ExpectRepainted())
+    void ExpectRepainted(void)
     {
-        SCOPED_TRACE(testing::Message() << "repaint checked at line " << line);
         EXPECT_TRUE(GetUpdateRect(App.WaveView, NULL, FALSE)) << "no repaint asked for";
         PumpMessages();
         std::vector<uint32_t> shown = Shown();
@@ -132,9 +123,9 @@ protected:
         EXPECT_TRUE(shown == Drawing()) << "the view differs from the segment's drawing";
     }
 
-    void ExpectReadouts(const char *fromSegment, const char *fromData, int line)
+#define EXPECT_READOUTS(...) CALLED_HERE(ExpectReadouts(__VA_ARGS__))
+    void ExpectReadouts(const char *fromSegment, const char *fromData)
     {
-        SCOPED_TRACE(testing::Message() << "readouts checked at line " << line);
         SIZE size;
         std::vector<uint32_t> first = TextPicture(fromSegment, &size);
         ASSERT_FALSE(AllWhite(first));
@@ -157,7 +148,7 @@ TEST_F(View, LoadPaintsTheWholeFile)
 {
     Spoil();
     Load(2);
-    ExpectRepainted(__LINE__);
+    EXPECT_REPAINTED();
     EXPECT_EQ(0, PlaybackState.SegmentStart);
     EXPECT_EQ((LONG)Data.size(), PlaybackState.SegmentEnd);
     MMIOINFO info;
@@ -203,7 +194,7 @@ TEST_F(View, EverySelectionChangeRepaints)
         Spoil();
         SelectRow(row);
         EXPECT_EQ(row == 0 ? 0 : 88200, PlaybackState.SegmentStart);
-        ExpectRepainted(__LINE__);
+        EXPECT_REPAINTED();
     }
 }
 
@@ -219,7 +210,7 @@ TEST_F(View, ChoosingAViewRepaintsEvenTheOneShown)
         Spoil();
         SendCommand(c.command);
         EXPECT_EQ(c.mode, App.ViewMode);
-        ExpectRepainted(__LINE__);
+        EXPECT_REPAINTED();
     }
 }
 
@@ -231,7 +222,7 @@ TEST_F(View, PaintReopensAClosedSource)
     WaveDocument.ReadHandle = NULL;
     Spoil();
     InvalidateRect(App.WaveView, NULL, TRUE);
-    ExpectRepainted(__LINE__);
+    EXPECT_REPAINTED();
     EXPECT_TRUE(WaveDocument.ReadHandle != NULL);
     EXPECT_TRUE(Boxes().empty());
 }
@@ -245,8 +236,7 @@ TEST_F(View, UnfinishedHeaderIsShownAndPlayedAsTheFinishedFile)
     Bytes file = PcmWav(2, Rate, 16, Data);
     std::fill(file.begin() + 4, file.begin() + 8, 0xFF);
     std::fill(file.begin() + 40, file.begin() + 44, 0xFF);
-    WriteBytes(Path, file);
-    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+    LoadBytes("take.wav", file);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ("2.00000", RowText(0, COL_END));
     EXPECT_EQ(finished, Drawing());
@@ -316,7 +306,7 @@ TEST_F(View, ReadoutsGiveThePointedTimeFromSegmentAndFromData)
     {
         SCOPED_TRACE(c.x);
         SendMessageA(App.WaveView, WM_MOUSEMOVE, 0, At(c.x));
-        ExpectReadouts(c.fromSegment, c.fromData, __LINE__);
+        EXPECT_READOUTS(c.fromSegment, c.fromData);
     }
 }
 
@@ -413,34 +403,30 @@ TEST_F(View, RightPressDividesAtThePressedFraction)
         /* shown at once, without waiting for the message loop */
         EXPECT_FALSE(GetUpdateRect(App.WaveView, NULL, FALSE));
         EXPECT_TRUE(Shown() == Drawing());
-        ExpectReadouts(c.readSegment, c.readData, __LINE__);
+        EXPECT_READOUTS(c.readSegment, c.readData);
     }
 }
 
-TEST_F(View, RightPressWhilePlayingOnNewerSystemsPlaysOn)
+/* Newer systems play on into the new row; older ones stop for the divide
+   and start again on it. */
+TEST_F(View, RightPressWhilePlayingPlaysOnOrRestartsOnTheNewRow)
 {
-    Load(4);
-    App.PlatformVersion = 0x600;
-    Play();
-    SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
-    PumpMessages();
-    EXPECT_EQ(1, PlaybackState.Playing);
-    EXPECT_EQ(1, FakeWaveCount("open"));
-    EXPECT_EQ(88200, PlaybackState.SegmentStart);
-    SendCommand(IDM_STOP);
-}
-
-TEST_F(View, RightPressWhilePlayingOnOlderSystemsRestartsOnTheNewRow)
-{
-    Load(4);
-    App.PlatformVersion = 0x400;
-    Play();
-    SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
-    PumpMessages();
-    EXPECT_EQ(1, PlaybackState.Playing);
-    EXPECT_EQ(2, FakeWaveCount("open"));
-    EXPECT_EQ(88200, PlaybackState.PlayStart);
-    SendCommand(IDM_STOP);
+    struct { WORD version; int opens; } cases[] = { { 0x600, 1 }, { 0x400, 2 } };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.version);
+        FakeWaveReset(true);
+        Load(4);
+        App.PlatformVersion = c.version;
+        Play();
+        SendMessageA(App.WaveView, WM_RBUTTONDOWN, MK_RBUTTON, At(256));
+        PumpMessages();
+        EXPECT_EQ(1, PlaybackState.Playing);
+        EXPECT_EQ(c.opens, FakeWaveCount("open"));
+        EXPECT_EQ(88200, PlaybackState.SegmentStart);
+        EXPECT_EQ(88200, PlaybackState.PlayStart);
+        SendCommand(IDM_STOP);
+    }
 }
 
 TEST_F(View, EmptyRangeWhilePlayingRestartsOnTheSelectedRow)

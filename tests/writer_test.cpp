@@ -20,9 +20,9 @@ static Bytes Slice(const Bytes &bytes, size_t from, size_t count)
 
 /* The canonical layout: RIFF size, the 16-byte fmt record, the data size,
    the samples and a zero pad after an odd count. */
-static void ExpectCanonicalWav(const Bytes &file, const Bytes &fmt16, const Bytes &samples, int line)
+#define EXPECT_CANONICAL_WAV(...) CALLED_HERE(ExpectCanonicalWav(__VA_ARGS__))
+static void ExpectCanonicalWav(const Bytes &file, const Bytes &fmt16, const Bytes &samples)
 {
-    SCOPED_TRACE(testing::Message() << "checked from line " << line);
     size_t n = samples.size();
     size_t pad = n & 1;
     ASSERT_EQ(44 + n + pad, file.size());
@@ -82,7 +82,7 @@ TEST_F(Writer, OneSecondOf44kStereoHoldsOneSecondOfBytes)
     ASSERT_EQ(44u + 176400u, out.size());
     EXPECT_EQ(176436u, GetLe32(out, 4));
     EXPECT_EQ(176400u, GetLe32(out, 40));
-    ExpectCanonicalWav(out, FmtRecord(1, 2, 44100, 16), Slice(samples, 0, 176400), __LINE__);
+    EXPECT_CANONICAL_WAV(out, FmtRecord(1, 2, 44100, 16), Slice(samples, 0, 176400));
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(0u, WaveDocument.BytesLeft);
     ASSERT_NE(nullptr, WaveDocument.ReadHandle);
@@ -117,8 +117,8 @@ TEST_F(Writer, CreateWritesTheRangeAfterACanonicalHeader)
         EXPECT_EQ(1, WriteSegment("out.wav", c.start, c.end, CreateMode));
 
         EXPECT_EQ(std::vector<std::string>(), BoxTexts());
-        ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, c.channels, c.rate, c.bits),
-                           Slice(samples, c.from, c.count), __LINE__);
+        EXPECT_CANONICAL_WAV(ReadBytes("out.wav"), FmtRecord(1, c.channels, c.rate, c.bits),
+                             Slice(samples, c.from, c.count));
         ExpectBuffersAndFormatReleased();
     }
 }
@@ -141,8 +141,8 @@ TEST_F(Writer, AppendAddsRangesBackToBack)
         {
             WriteSegment("joined.wav", c.cuts[i], c.cuts[i + 1], i == 0 ? CreateMode : AppendMode);
             total += c.counts[i];
-            ExpectCanonicalWav(ReadBytes("joined.wav"), FmtRecord(1, 1, 8000, 8),
-                               Slice(samples, 0, total), __LINE__);
+            EXPECT_CANONICAL_WAV(ReadBytes("joined.wav"), FmtRecord(1, 1, 8000, 8),
+                                 Slice(samples, 0, total));
         }
         EXPECT_EQ(std::vector<std::string>(), BoxTexts());
         ExpectBuffersAndFormatReleased();
@@ -157,7 +157,7 @@ TEST_F(Writer, CreateReplacesAnExistingFile)
 
     WriteSegment("out.wav", 0.0, 0.25, CreateMode);
 
-    ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, 16), Slice(samples, 0, 4000), __LINE__);
+    EXPECT_CANONICAL_WAV(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, 16), Slice(samples, 0, 4000));
 }
 
 TEST_F(Writer, SourceIsReadFromItsOwnDataOffset)
@@ -177,7 +177,7 @@ TEST_F(Writer, SourceIsReadFromItsOwnDataOffset)
     WriteSegment("out.wav", 0.15, 0.2, AppendMode);
 
     EXPECT_EQ(std::vector<std::string>(), BoxTexts());
-    ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 22050, 16), Slice(samples, 4410, 4410), __LINE__);
+    EXPECT_CANONICAL_WAV(ReadBytes("out.wav"), FmtRecord(1, 1, 22050, 16), Slice(samples, 4410, 4410));
 }
 
 TEST_F(Writer, EachCallValidatesTheSourceAgain)
@@ -201,7 +201,7 @@ TEST_F(Writer, EachCallValidatesTheSourceAgain)
     ClearBoxes();
     WriteSegment("c.wav", 0.5, 1.0, CreateMode);
     EXPECT_TRUE(Boxes().empty());
-    ExpectCanonicalWav(ReadBytes("c.wav"), FmtRecord(1, 1, 8000, 8), Slice(samples, 4000, 4000), __LINE__);
+    EXPECT_CANONICAL_WAV(ReadBytes("c.wav"), FmtRecord(1, 1, 8000, 8), Slice(samples, 4000, 4000));
 }
 
 /* Refusals found before any sample is copied: the message, the output
@@ -272,7 +272,7 @@ TEST_F(Writer, BufferFailureClosesSourceAndLeavesAnEmptyValidOutput)
         EXPECT_EQ(std::vector<std::string>{ c.message }, BoxTexts());
         EXPECT_EQ(nullptr, WaveDocument.ReadHandle);
         ExpectBuffersAndFormatReleased();
-        ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, 8), Bytes(), __LINE__);
+        EXPECT_CANONICAL_WAV(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, 8), Bytes());
         EXPECT_TRUE(DeleteFileA("out.wav")) << "output left open";
     }
 }
@@ -281,6 +281,35 @@ TEST_F(Writer, BufferFailureClosesSourceAndLeavesAnEmptyValidOutput)
    is to blame, not the disk. With 3-byte blocks 999 bytes are read and
    996 kept (an even count needs no pad byte that may not fit); the file
    ends where the header says. */
+/* After a failed copy the output is moved back to its last whole block;
+   should that move fail, its end is unknown: a file the call made is
+   removed, an appended one keeps its earlier rows and nothing else. */
+TEST_F(Writer, OutputThatCannotBeCutBackIsNotLeftAsAWav)
+{
+    Bytes samples = PatternBytes(2000, 5);
+    Bytes source = PcmWav(1, 8000, 16, samples);
+    Bytes old = PcmWav(1, 8000, 16, Slice(samples, 0, 800));
+    WriteBytes("old.wav", old);
+    struct { const char *name; int mode; LONG cutTo; } cases[] = {
+        { "new.wav", CreateMode, 44 + 700 },
+        { "old.wav", AppendMode, 44 + 800 + 700 },
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        OpenSource(source);
+        /* cut short under the program: the copy reads 700 bytes */
+        WriteBytes("source.wav", Slice(source, 0, 44 + 1500));
+        FakeWave.FailSeekTo = c.cutTo;
+        EXPECT_EQ(0, WriteSegment(c.name, 0.05, 0.125, c.mode));
+        FakeWave.FailSeekTo = 0;
+        EXPECT_EQ(std::vector<std::string>{ "元のファイルを読み取れません。" }, BoxTexts());
+        ExpectBuffersAndFormatReleased();
+    }
+    EXPECT_FALSE(Exists("new.wav"));
+    EXPECT_EQ(old, ReadBytes("old.wav"));
+}
+
 TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
 {
     struct { WORD bits; size_t kept; } cases[] = { { 8, 1000 }, { 24, 996 } };
@@ -296,8 +325,7 @@ TEST_F(Writer, ShortSourceStopsWithAHeaderForWhatWasCopied)
         WriteSegment("out.wav", 0.0, 1.0, CreateMode);
 
         EXPECT_EQ(std::vector<std::string>{ "元のファイルを読み取れません。" }, BoxTexts());
-        ExpectCanonicalWav(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, c.bits), Slice(samples, 0, c.kept),
-                           __LINE__);
+        EXPECT_CANONICAL_WAV(ReadBytes("out.wav"), FmtRecord(1, 1, 8000, c.bits), Slice(samples, 0, c.kept));
         ExpectBuffersAndFormatReleased();
         EXPECT_TRUE(DeleteFileA("out.wav")) << "output left open";
     }

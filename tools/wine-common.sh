@@ -45,9 +45,9 @@ pelnor_die() {
     exit 125
 }
 
-# pelnor_build_dir [DIR]: absolute build folder from DIR, $PELNOR_BUILD_DIR or
-# <repo>/build.
-pelnor_build_dir() {
+# pelnor_build_folder [DIR]: the build folder to run from, made absolute: DIR,
+# else $PELNOR_BUILD_DIR, else <repo>/build.
+pelnor_build_folder() {
     local dir=${1:-${PELNOR_BUILD_DIR:-$PELNOR_ROOT/build}}
     case $dir in
         /*) ;;
@@ -95,8 +95,8 @@ pelnor_loader() {
         loader=/usr/lib/wine/wine
         [ -x "$loader" ] || pelnor_die "32-bit Wine is not installed: use the x64 build (build-x64/)"
     fi
-    # A 32-bit loader on a kernel without 32-bit support fails to start
-    # ("Exec format error"); say so rather than failing in wineboot.
+    # Whatever keeps the loader from starting (a kernel without 32-bit
+    # support, a broken install), say so here rather than fail in wineboot.
     "$loader" --version >/dev/null 2>&1 \
         || pelnor_die "$loader cannot run here ($1 programs cannot run on this machine); use the other build"
     echo "$loader"

@@ -48,8 +48,3 @@ LONG SecondsToOffset(double seconds)
         offset = (LONG)bytes;
     return offset / align * align;
 }
-
-LONG TextToOffset(const char *text)
-{
-    return SecondsToOffset(ParseSeconds(text));
-}

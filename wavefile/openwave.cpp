@@ -51,7 +51,7 @@ void KeepLoadedFile(void)
     WaveDocument.LoadedSize = WaveDocument.DataSize;
 }
 
-static WAVEDOCUMENT InitialDocument(void)
+WAVEDOCUMENT InitialDocument(void)
 {
     WAVEDOCUMENT doc = {};
     strcpy(doc.DocumentTitle, "noname.txt");
@@ -121,7 +121,7 @@ void ReleaseFormatBlock(void)
 
 /* A bare PCM record (16 bytes) gets room for a zero cbSize, so the block
    is always a complete WAVEFORMATEX when it reaches the device. */
-UINT AllocFormatBlock(UINT size)
+static UINT AllocFormatBlock(UINT size)
 {
     UINT bytes = (WORD)size;
 
@@ -202,20 +202,26 @@ static const char *QueryDevice(void)
             if (format->nSamplesPerSec == 44100 && WaveDocument.KiloHertz == 48)
                 format->nSamplesPerSec = 48000;
             return NULL;
-        case MMSYSERR_BADDEVICEID:
-            return "範囲外のデバイスIDが指定されました。";
-        case MMSYSERR_ALLOCATED:
-            return "他のソフトが再生回路を使っています。";
-        case MMSYSERR_NOMEM:
-            return "メモリの割り当てができません。";
         case WAVERR_BADFORMAT:
             if (format->nSamplesPerSec != 48000)
-                return "この形式を再生できるドライバがありません。";
+                return DeviceRefusal(result, NULL);
             format->nSamplesPerSec = 44100;
             break;
         default:
-            return "音声出力デバイスを開けません。";
+            return DeviceRefusal(result, "他のソフトが再生回路を使っています。");
         }
+    }
+}
+
+const char *DeviceRefusal(MMRESULT result, const char *allocated)
+{
+    switch (result)
+    {
+    case MMSYSERR_BADDEVICEID: return "範囲外のデバイスIDが指定されました。";
+    case MMSYSERR_ALLOCATED:   return allocated;
+    case MMSYSERR_NOMEM:       return "メモリの割り当てができません。";
+    case WAVERR_BADFORMAT:     return "この形式を再生できるドライバがありません。";
+    default:                   return "音声出力デバイスを開けません。";
     }
 }
 

@@ -32,24 +32,28 @@ struct WAVEDOCUMENT
 };
 
 extern WAVEDOCUMENT WaveDocument;
+/* The document as the program starts: no path, the title "noname.txt". */
+WAVEDOCUMENT InitialDocument(void);
 
-/* How the source's read handle buffers, for the job at hand: a small
-   buffer for the chunk walk, the checks before a save and the play
-   refills; a larger one for the graph, which reads the whole segment (the
-   kernel's copy passes both the page cache and the buffer through the
-   processor's cache, and at 512 KB the two still fit in a 1 MB L2, so the
-   scan that follows finds the samples there); none for the writer's copy,
-   which reads straight into the audio buffer. */
+/* How the source's read handle buffers, for the job at hand: the chunk
+   walk, the checks and the play refills; the graph, which reads the whole
+   segment (the README tells why 512 KB); the writer's copy, which reads
+   straight into the audio buffer. */
 enum { HeaderBuffering, DrawBuffering, CopyBuffering };
 enum { ReadBufferBytes = 256 * 1024, DrawBufferBytes = 512 * 1024 };
 
 /* opening and validation */
+/* 1 with the source open at its first sample and its format held; 0 when
+   refused, each refusal reported and the document left closed. */
 int  OpenWaveFile(void);
+/* The derived fields (ChannelCode, blockalign, rates, DrawBits) from a record. */
 void ClassifyFormat(const WAVEFORMATEX *format);
-UINT AllocFormatBlock(UINT size);
+/* Gives back the held copy of the fmt chunk, if any. */
 void ReleaseFormatBlock(void);
-void CloseSourceFile(void);         /* closes ReadHandle if open */
-void KeepLoadedFile(void);          /* after the load's validation */
+/* Closes ReadHandle if open. */
+void CloseSourceFile(void);
+/* Keeps the loaded file's format and data size for later validations. */
+void KeepLoadedFile(void);
 /* Puts the source into a job's buffering at the same read position; the
    graph keeps a larger buffer it finds. *position (may be null) gets that
    position, -1 when it was lost. 0 when the buffer could not be set. */
@@ -58,7 +62,13 @@ int  BufferSource(int buffering, LONG *position);
    there, and what would be read next belongs to some other place. */
 int  SeekData(LONG offset);
 
-/* header repair: 0 when rewritten, 1 when refused or failed */
+/* The message for a device that refuses a format or an open; the
+   device's being in use is told in the caller's words. */
+const char *DeviceRefusal(MMRESULT result, const char *allocated);
+
+/* header repair */
+/* Rewrites the two size fields of DocumentPath from its length: 0 when
+   rewritten, 1 when refused or failed, the file then as it was. */
 int  RepairWaveHeader(void);
 
 /* segment writer */
@@ -67,11 +77,11 @@ enum { AppendMode = 0, CreateMode = 4096 };
    for a following row to append to; 0 when it was not reached. */
 int  WriteSegment(const char *path, double startSeconds, double endSeconds, int mode);
 
-/* Seconds to byte offset: the time is multiplied by BytesPerSec,
-   truncated, and cut down to whole blocks; from EndSeconds on, a time is
-   the end of the loaded data. */
+/* Seconds to byte offset */
+/* The leading decimal number of a time text; 0 without one. */
 double ParseSeconds(const char *text);
+/* trunc(seconds * BytesPerSec) in whole blocks; from EndSeconds on, the
+   end of the loaded data. */
 LONG   SecondsToOffset(double seconds);
-LONG   TextToOffset(const char *text);
 
 #endif

@@ -172,14 +172,17 @@ static DWORD CopySamples(HMMIO out, DWORD at, const char **failure)
 /* After a failure the data chunk is cut back to the whole blocks known
    to have reached the file; an odd total loses one more (odd-sized) block
    rather than need a pad byte that may not fit. The ascent then writes
-   sizes that describe exactly what is there. */
-static void CutToWritten(HMMIO out, DWORD base, DWORD written)
+   sizes that describe exactly what is there. 0 when the output did not
+   move there. */
+static int CutToWritten(HMMIO out, DWORD base, DWORD written)
 {
     LONG align = WaveDocument.blockalign > 0 ? WaveDocument.blockalign : 1;
+    LONG to;
 
     if (((base + written) & 1) && (align & 1) && written >= (DWORD)align)
         written -= align;
-    mmioSeek(out, OutputDataChunk.dwDataOffset + base + written, SEEK_SET);
+    to = (LONG)(OutputDataChunk.dwDataOffset + base + written);
+    return mmioSeek(out, to, SEEK_SET) == to;
 }
 
 /* The ascent pads an odd data chunk without checking that the pad byte
@@ -213,6 +216,20 @@ static int CutFileAt(const char *name, LONG end)
         return 0;
     cut = SetFilePointer(file, end, NULL, FILE_BEGIN) != INVALID_SET_FILE_POINTER && SetEndOfFile(file);
     return CloseHandle(file) && cut;
+}
+
+/* An output whose end is not known cannot be given sizes: a file this
+   call created is removed, one it appended to is cut back to where its
+   RIFF chunk ended before (oldEnd; 0 when nothing was appended), with its
+   header as it was. Returns 0, for the caller to pass on. */
+static int AbandonOutput(HMMIO out, const char *name, int mode, LONG oldEnd)
+{
+    mmioClose(out, 0);
+    if (mode == CreateMode)
+        DeleteFileA(name);
+    else if (oldEnd > 0)
+        CutFileAt(name, oldEnd);
+    return 0;
 }
 
 /* Ascending rewrites the sizes that changed (and pads an odd data
@@ -262,6 +279,7 @@ int WriteSegment(const char *path, double startSeconds, double endSeconds, int m
     HMMIO out;
     LONG start, count;
     DWORD base, written = 0;
+    LONG oldEnd;
     const char *failure = NULL;
     int finished;
 
@@ -284,15 +302,11 @@ int WriteSegment(const char *path, double startSeconds, double endSeconds, int m
         ShowWarning("書き込みファイルを開けません。");
         return 0;
     }
+    /* a header left unfinished holds no sample and is no WAV file */
     if (!(mode == CreateMode ? CreateOutputHeader(out) : FindAppendPoint(out)))
-    {
-        mmioClose(out, 0);
-        /* a header left unfinished holds no sample and is no WAV file */
-        if (mode == CreateMode)
-            DeleteFileA(name);
-        return 0;
-    }
+        return AbandonOutput(out, name, mode, 0);
     base = mode == CreateMode ? 0 : OutputDataChunk.cksize;
+    oldEnd = (LONG)(OutputRiffChunk.dwDataOffset + OutputRiffChunk.cksize);
     ReleaseFormatBlock();
     if (!AllocPlayBuffers())
         return FinishOutput(out, name, 1);
@@ -317,7 +331,11 @@ int WriteSegment(const char *path, double startSeconds, double endSeconds, int m
     if (failure)
     {
         ShowWarning(failure);
-        CutToWritten(out, base, written);
+        if (!CutToWritten(out, base, written))
+        {
+            FreePlayBuffers();
+            return AbandonOutput(out, name, mode, oldEnd);
+        }
     }
     finished = FinishOutput(out, name, failure != NULL);
     FreePlayBuffers();

@@ -209,8 +209,13 @@ void dispwave(HDC dc)
     else
         TextOutA(dc, 0, 0, "No Support", 10);
 
+    /* Playback reads on from where it was: should that place be lost, the
+       source is closed so that the next refill fails and says so. */
     if (PlaybackState.Playing)
-        mmioSeek(file, resume, SEEK_SET);
+    {
+        if (resume == -1 || mmioSeek(file, resume, SEEK_SET) != resume)
+            CloseSourceFile();
+    }
     else
         SeekData(start);
 }

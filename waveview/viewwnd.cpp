@@ -13,7 +13,7 @@
 
 /* Two readouts beside the graph: the pointed time from the segment start
    and from the start of the data. */
-void ShowCursorTimes(LPARAM position)
+static void ShowCursorTimes(LPARAM position)
 {
     LONG x = LOWORD(position);
     LONG width = PlaybackState.WaveViewWidth;

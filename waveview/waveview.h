@@ -28,17 +28,25 @@ struct PICTURE
 
 /* the scan; ScanBest picks the fastest kernel the processor offers */
 enum { ScanBest, ScanPlain, ScanSse2, ScanAvx2 };
+/* Forces a kernel for the scans that follow (ScanBest: the choice again). */
 void SetScanKernel(int kernel);
+/* Widens *scan by the n bytes at p: 16-bit samples when wide, else 8-bit. */
 void ScanSamples(int wide, const BYTE *p, LONG n, COLUMNSCAN *scan);
 
 /* the picture */
+/* Sets *p over the part of dc that can be seen, up to column right; the
+   bytes its bits need (0: nothing to draw). */
 DWORD PictureBytes(HDC dc, LONG right, PICTURE *p);
+/* Black rectangle as PatBlt fills it, clipped to the picture. */
 void  Fill(PICTURE *p, LONG x, LONG y, LONG w, LONG h);
+/* Black line without its end point, as LineTo draws it. */
 void  Line(PICTURE *p, LONG x0, LONG y0, LONG x1, LONG y1);
+/* Blits the picture into dc at its place. */
 void  ShowPicture(HDC dc, const PICTURE *p);
 
+/* Draws the play range of the selected segment into dc, in the chosen
+   view; the source's read position is left where playback needs it. */
 void dispwave(HDC dc);
 LRESULT CALLBACK WaveViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-void ShowCursorTimes(LPARAM position);
 
 #endif

@@ -19,6 +19,7 @@
 #include "support/imports.h"
 #include "support/harness.h"
 #include "app/app.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"

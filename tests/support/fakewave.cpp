@@ -178,6 +178,14 @@ static MMRESULT WINAPI FakeGetPosition(HWAVEOUT device, LPMMTIME time, UINT size
     return MMSYSERR_NOERROR;
 }
 
+static LONG WINAPI FakeSeek(HMMIO file, LONG offset, int origin)
+{
+    typedef LONG (WINAPI *SEEKCALL)(HMMIO, LONG, int);
+    if (FakeWave.FailSeekTo && origin == SEEK_SET && offset == FakeWave.FailSeekTo)
+        return -1;
+    return ((SEEKCALL)RealWinmm("mmioSeek"))(file, offset, origin);
+}
+
 /* The program calls winmm through these import pointers. */
 IMPORT_DOUBLE(waveOutOpen,            24, FakeOpen);
 IMPORT_DOUBLE(waveOutPrepareHeader,   12, FakePrepare);
@@ -186,5 +194,6 @@ IMPORT_DOUBLE(waveOutWrite,           12, FakeWrite);
 IMPORT_DOUBLE(waveOutReset,            4, FakeReset);
 IMPORT_DOUBLE(waveOutClose,            4, FakeClose);
 IMPORT_DOUBLE(waveOutGetPosition,     12, FakeGetPosition);
+IMPORT_DOUBLE(mmioSeek,               12, FakeSeek);
 
 }

@@ -39,6 +39,10 @@ struct FAKEWAVEOUT
     DWORD                     Played;         /* position in bytes since the open or last reset:
                                                  completions add to it, a test may set it */
     MMRESULT                  PositionResult; /* answer of waveOutGetPosition */
+    /* The program's mmioSeek calls go on to winmm, whether or not the
+       device double is enabled, except a seek from the start to this file
+       position, which fails (-1); 0: none fails. */
+    LONG                      FailSeekTo;
 };
 
 extern FAKEWAVEOUT FakeWave;

@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "app/app.h"
+#include "app/shell.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -95,15 +96,10 @@ void RemoveBoxHook(void)
 
 void ResetProgramState(void)
 {
-    App = APPSHELL();
-    App.LoopFlag = 1;
-    App.ViewMode = IDM_WAVE;
-    WaveDocument = WAVEDOCUMENT();
-    strcpy(WaveDocument.DocumentTitle, "noname.txt");
-    WaveDocument.blockalign = 1;
+    App = InitialShell();
+    WaveDocument = InitialDocument();
     PlaybackState = PLAYBACKSTATE();
-    Segments = SEGMENTSTATE();
-    Segments.LastHandledRow = -1;
+    Segments = InitialSegments();
 }
 
 void StartMainWindow(int clientWidth, int clientHeight)

@@ -62,6 +62,10 @@ bool MenuEnabled(int id);
 bool MenuChecked(int id);
 bool ButtonEnabled(int id);
 
+/* Calls a check helper so that each failure it reports also names the
+   caller's file and line: every EXPECT_ helper macro of the tests. */
+#define CALLED_HERE(...) do { SCOPED_TRACE("called here"); __VA_ARGS__; } while (0)
+
 /* A command's state as the menu and, where it has one, its button show it;
    failures are reported at the caller's line. */
 #define EXPECT_COMMAND(id, on) ExpectCommand(__FILE__, __LINE__, (id), (on))

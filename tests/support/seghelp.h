@@ -1,5 +1,6 @@
-/* Shared steps of the segment tests: opening a built WAV file through the
-   real open dialog, laying out rows, and reading the list back. */
+/* Shared steps of the tests that work on a loaded document: loading a
+   built WAV file, directly or through the real open dialog, laying out
+   rows, selecting them, and reading the list back. */
 #ifndef PELNOR_TEST_SEGHELP_H
 #define PELNOR_TEST_SEGHELP_H
 
@@ -10,6 +11,7 @@
 #include "harness.h"
 #include "wavbuild.h"
 #include "app/app.h"
+#include "app/controls.h"
 #include "wavefile/wavefile.h"
 #include "playback/playback.h"
 #include "segments/segments.h"
@@ -51,6 +53,17 @@ inline void OpenThroughDialog(const std::string &path)
     PumpMessages();
 }
 
+/* Writes the file's bytes into the test's folder under the title and
+   loads it as Open does once the dialog has named it; the caller pumps. */
+inline void LoadBytes(const std::string &title, const Bytes &file)
+{
+    std::string path = ScratchDir() + "\\" + title;
+    WriteBytes(path, file);
+    lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
+    lstrcpynA(WaveDocument.DocumentTitle, title.c_str(), sizeof(WaveDocument.DocumentTitle));
+    LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+}
+
 /* Writes a canonical PCM file of the given sample bytes into the test's
    folder and opens it. Returns the sample bytes. */
 inline Bytes OpenWave(const std::string &title, uint16_t channels, uint32_t rate,
@@ -61,6 +74,12 @@ inline Bytes OpenWave(const std::string &title, uint16_t channels, uint32_t rate
     WriteBytes(path, PcmWav(channels, rate, bits, data));
     OpenThroughDialog(path);
     return data;
+}
+
+/* A row's time text as the byte offset the program takes it for. */
+inline LONG TextToOffset(const char *text)
+{
+    return SecondsToOffset(ParseSeconds(text));
 }
 
 inline std::vector<RowTexts> AllRows(void)
