@@ -14,25 +14,39 @@ static void *RealKernel(const char *name)
     return (void *)GetProcAddress(kernel, name);
 }
 
+/* Global and local handles are both HANDLEs: one allocation and one
+   lock, each counted and refused at its turn, serve both kinds. */
+static HANDLE CountedAlloc(const char *name, int failAt, int *calls, std::set<HANDLE> *live,
+                           UINT flags, SIZE_T bytes)
+{
+    typedef HANDLE (WINAPI *ALLOC)(UINT, SIZE_T);
+    if (failAt && ++*calls == failAt)
+        return NULL;
+    HANDLE handle = ((ALLOC)RealKernel(name))(flags, bytes);
+    if (handle)
+        live->insert(handle);
+    return handle;
+}
+
+static LPVOID CountedLock(const char *name, int failAt, int *calls, HANDLE handle)
+{
+    typedef LPVOID (WINAPI *LOCK)(HANDLE);
+    if (failAt && ++*calls == failAt)
+        return NULL;
+    return ((LOCK)RealKernel(name))(handle);
+}
+
 extern "C" {
 
 static HGLOBAL WINAPI CountedGlobalAlloc(UINT flags, SIZE_T bytes)
 {
-    typedef HGLOBAL (WINAPI *ALLOC)(UINT, SIZE_T);
-    if (FakeMemory.FailGlobalAllocAt && ++FakeMemory.GlobalAllocs == FakeMemory.FailGlobalAllocAt)
-        return NULL;
-    HGLOBAL handle = ((ALLOC)RealKernel("GlobalAlloc"))(flags, bytes);
-    if (handle)
-        FakeMemory.LiveGlobal.insert(handle);
-    return handle;
+    return CountedAlloc("GlobalAlloc", FakeMemory.FailGlobalAllocAt, &FakeMemory.GlobalAllocs,
+                        &FakeMemory.LiveGlobal, flags, bytes);
 }
 
 static LPVOID WINAPI CountedGlobalLock(HGLOBAL handle)
 {
-    typedef LPVOID (WINAPI *LOCK)(HGLOBAL);
-    if (FakeMemory.FailGlobalLockAt && ++FakeMemory.GlobalLocks == FakeMemory.FailGlobalLockAt)
-        return NULL;
-    LPVOID p = ((LOCK)RealKernel("GlobalLock"))(handle);
+    LPVOID p = CountedLock("GlobalLock", FakeMemory.FailGlobalLockAt, &FakeMemory.GlobalLocks, handle);
     if (p)
         FakeMemory.LockedGlobal++;
     return p;
@@ -59,21 +73,13 @@ static HGLOBAL WINAPI CountedGlobalFree(HGLOBAL handle)
 
 static HLOCAL WINAPI CountedLocalAlloc(UINT flags, SIZE_T bytes)
 {
-    typedef HLOCAL (WINAPI *ALLOC)(UINT, SIZE_T);
-    if (FakeMemory.FailLocalAllocAt && ++FakeMemory.LocalAllocs == FakeMemory.FailLocalAllocAt)
-        return NULL;
-    HLOCAL handle = ((ALLOC)RealKernel("LocalAlloc"))(flags, bytes);
-    if (handle)
-        FakeMemory.LiveLocal.insert(handle);
-    return handle;
+    return CountedAlloc("LocalAlloc", FakeMemory.FailLocalAllocAt, &FakeMemory.LocalAllocs,
+                        &FakeMemory.LiveLocal, flags, bytes);
 }
 
 static LPVOID WINAPI CountedLocalLock(HLOCAL handle)
 {
-    typedef LPVOID (WINAPI *LOCK)(HLOCAL);
-    if (FakeMemory.FailLocalLockAt && ++FakeMemory.LocalLocks == FakeMemory.FailLocalLockAt)
-        return NULL;
-    return ((LOCK)RealKernel("LocalLock"))(handle);
+    return CountedLock("LocalLock", FakeMemory.FailLocalLockAt, &FakeMemory.LocalLocks, handle);
 }
 
 static HLOCAL WINAPI CountedLocalFree(HLOCAL handle)
