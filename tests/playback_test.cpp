@@ -2,7 +2,7 @@
    with how many bytes and which mark, and the exact byte stream the
    device receives. Sources are 8000 Hz 8-bit mono unless said otherwise,
    so one buffer holds 8192 bytes. */
-#include "support/harness.h"
+#include "support/seghelp.h"
 #include "support/wavbuild.h"
 #include "app/app.h"
 #include "wavefile/wavefile.h"
@@ -71,9 +71,9 @@ Bytes LoopStream(const Bytes &data, size_t first, size_t start, size_t end, size
     return out;
 }
 
-void ExpectBytes(const Bytes &expected, const std::vector<BYTE> &actual, int line)
+#define EXPECT_BYTES(...) CALLED_HERE(ExpectBytes(__VA_ARGS__))
+void ExpectBytes(const Bytes &expected, const std::vector<BYTE> &actual)
 {
-    SCOPED_TRACE(testing::Message() << "called from line " << line);
     ASSERT_EQ(expected.size(), actual.size());
     for (size_t i = 0; i < expected.size(); i++)
         if (expected[i] != actual[i])
@@ -103,11 +103,7 @@ protected:
 
     void WriteSource(const Bytes &file)
     {
-        std::string path = ScratchDir() + "\\source.wav";
-        WriteBytes(path, file);
-        lstrcpynA(WaveDocument.DocumentPath, path.c_str(), sizeof(WaveDocument.DocumentPath));
-        lstrcpynA(WaveDocument.DocumentTitle, "source.wav", sizeof(WaveDocument.DocumentTitle));
-        LoadDocument(App.MainWindow, WaveDocument.DocumentPath, WaveDocument.DocumentTitle);
+        LoadBytes("source.wav", file);
         PumpMessages();
         GlobalBefore = FakeMemory.LiveGlobal.size();
     }
@@ -140,19 +136,10 @@ protected:
         PumpMessages();
     }
 
-    /* The list allows several selected rows; the program acts on the first. */
-    void SelectOnly(int row)
-    {
-        LVITEMA item = {};
-        item.stateMask = LVIS_SELECTED;
-        SendMessageA(App.SegmentList, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&item);
-        SelectRow(row);
-        PumpMessages();
-    }
 
-    void ExpectPlayingControls(int line)
+#define EXPECT_PLAYING_CONTROLS() CALLED_HERE(ExpectPlayingControls())
+    void ExpectPlayingControls(void)
     {
-        SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(1, PlaybackState.Playing);
         EXPECT_TRUE(FakeWave.IsOpen);
         EXPECT_COMMANDS({ { IDM_PLAY, false }, { IDM_OPEN, false }, { IDM_STOP, true } });
@@ -160,9 +147,9 @@ protected:
     }
 
     /* Idle, device closed without ever being refused a close, buffers given back. */
-    void ExpectIdle(int line)
+#define EXPECT_IDLE() CALLED_HERE(ExpectIdle())
+    void ExpectIdle(void)
     {
-        SCOPED_TRACE(testing::Message() << "called from line " << line);
         EXPECT_EQ(0, PlaybackState.Playing);
         EXPECT_FALSE(FakeWave.IsOpen);
         EXPECT_TRUE(FakeWave.Queue.empty());
@@ -173,7 +160,8 @@ protected:
         EXPECT_EQ(GlobalBefore, FakeMemory.LiveGlobal.size());
         EXPECT_COMMANDS({ { IDM_PLAY, true }, { IDM_OPEN, true }, { IDM_STOP, false } });
     }
-    void ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line);
+#define EXPECT_JUMP_PLAYS_SECOND_ROW_TO_ITS_END(...) CALLED_HERE(ExpectJumpPlaysSecondRowToItsEnd(__VA_ARGS__))
+    void ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void));
 };
 
 TEST_F(Playback, ShortRangeWithoutLoopQueuesBufferZeroAloneMarkedAndEndsOnItsReturn)
@@ -184,12 +172,12 @@ TEST_F(Playback, ShortRangeWithoutLoopQueuesBufferZeroAloneMarkedAndEndsOnItsRet
 
     std::vector<Queued> expected = { { 0, 3000, 0, true } };
     EXPECT_EQ(expected, WritesFrom(0));
-    ExpectBytes(Data, FakeWave.Received, __LINE__);
-    ExpectPlayingControls(__LINE__);
+    EXPECT_BYTES(Data, FakeWave.Received);
+    EXPECT_PLAYING_CONTROLS();
 
     Complete();
     EXPECT_EQ(expected, WritesFrom(0));
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
     EXPECT_EQ("close", FakeWave.Calls.back().What);
 }
 
@@ -205,8 +193,8 @@ TEST_F(Playback, ShortRangeWithLoopQueuesBothBuffersMarkedAndRepeatsWithoutGap)
     for (int i = 0; i < 6; i++)
         expected.push_back({ i % 2, 3000, (DWORD)(i % 2), true });
     EXPECT_EQ(expected, WritesFrom(0));
-    ExpectBytes(LoopStream(Data, 0, 0, 3000, 8 * 3000), FakeWave.Received, __LINE__);
-    ExpectPlayingControls(__LINE__);
+    EXPECT_BYTES(LoopStream(Data, 0, 0, 3000, 8 * 3000), FakeWave.Received);
+    EXPECT_PLAYING_CONTROLS();
 }
 
 TEST_F(Playback, RangeOfExactlyTwoBuffersWithoutLoopMarksBufferOne)
@@ -220,11 +208,11 @@ TEST_F(Playback, RangeOfExactlyTwoBuffersWithoutLoopMarksBufferOne)
 
     Complete();
     EXPECT_EQ(expected, WritesFrom(0)) << "buffer 0 is not queued again";
-    ExpectPlayingControls(__LINE__);
+    EXPECT_PLAYING_CONTROLS();
 
     Complete();
-    ExpectIdle(__LINE__);
-    ExpectBytes(Data, FakeWave.Received, __LINE__);
+    EXPECT_IDLE();
+    EXPECT_BYTES(Data, FakeWave.Received);
 }
 
 TEST_F(Playback, EmptyFirstPassQueuesNothingAndStopStaysOnUntilPressed)
@@ -240,11 +228,11 @@ TEST_F(Playback, EmptyFirstPassQueuesNothingAndStopStaysOnUntilPressed)
 
         EXPECT_TRUE(WritesFrom(from).empty());
         EXPECT_TRUE(FakeWave.Queue.empty());
-        ExpectPlayingControls(__LINE__);
+        EXPECT_PLAYING_CONTROLS();
 
         SendCommand(IDM_STOP);
         PumpMessages();
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
     }
 }
 
@@ -257,7 +245,7 @@ TEST_F(Playback, PlayStartsAtThePressedPositionAndLaterPassesAtTheSegmentStart)
     std::vector<Queued> expected = { { 0, 2000, 0, true }, { 1, 3000, 1, true } };
     EXPECT_EQ(expected, WritesFrom(0));
     Complete(3);
-    ExpectBytes(LoopStream(Data, 1000, 0, 3000, 2000 + 4 * 3000), FakeWave.Received, __LINE__);
+    EXPECT_BYTES(LoopStream(Data, 1000, 0, 3000, 2000 + 4 * 3000), FakeWave.Received);
 }
 
 /* Passes that do not divide into buffers, and passes that end exactly
@@ -279,6 +267,7 @@ TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
             {
                 SplitRows("0.62500", "3.12500");
                 SelectOnly(1);
+                PumpMessages();
             }
             PlaybackState.PlayStart = (LONG)c.First;
             size_t from = FakeWave.Calls.size(), heard = FakeWave.Received.size();
@@ -299,11 +288,11 @@ TEST_F(Playback, LoopingSendsTheSegmentRepeatedAndMarksEachPassEnd)
             if (loopOff)
             {
                 EXPECT_EQ(first, played);
-                ExpectIdle(__LINE__);
+                EXPECT_IDLE();
                 continue;
             }
             std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-            ExpectBytes(LoopStream(Data, c.First, c.Start, c.End, after.size()), after, __LINE__);
+            EXPECT_BYTES(LoopStream(Data, c.First, c.Start, c.End, after.size()), after);
             EXPECT_GT(after.size(), 10 * span);
             size_t at = 0;
             for (const Queued &q : WritesFrom(from))
@@ -323,8 +312,8 @@ TEST_F(Playback, LoopSwitchedOffEndsThePlaybackAtTheNextPassEnd)
     SetLoop(0);
     Complete(3);
 
-    ExpectIdle(__LINE__);
-    ExpectBytes(LoopStream(Data, 0, 0, 20000, 40000), FakeWave.Received, __LINE__);
+    EXPECT_IDLE();
+    EXPECT_BYTES(LoopStream(Data, 0, 0, 20000, 40000), FakeWave.Received);
     EXPECT_EQ(0, FakeWaveCount("reset"));
 }
 
@@ -342,7 +331,7 @@ TEST_F(Playback, LoopSwitchedOffWithTheNextPassQueuedTakesItBackBeforeClosing)
 
     std::vector<std::string> expected = { "unprepare", "reset", "unprepare", "close" };
     EXPECT_EQ(expected, CallNamesFrom(from));
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
     PumpMessages();
     EXPECT_EQ(expected, CallNamesFrom(from)) << "the reset's notification changes nothing";
 }
@@ -357,12 +346,12 @@ TEST_F(Playback, LoopSwitchedOnAfterTheLastChunkDoesNotReviveThePlayback)
     Complete(2);
 
     EXPECT_TRUE(FakeWave.Queue.empty());
-    ExpectBytes(Data, FakeWave.Received, __LINE__);
-    ExpectPlayingControls(__LINE__);
+    EXPECT_BYTES(Data, FakeWave.Received);
+    EXPECT_PLAYING_CONTROLS();
 
     SendCommand(IDM_STOP);
     PumpMessages();
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
 }
 
 TEST_F(Playback, SelectingAnotherRowWhilePlayingRefillsBothBuffersFromItsStart)
@@ -375,15 +364,16 @@ TEST_F(Playback, SelectingAnotherRowWhilePlayingRefillsBothBuffersFromItsStart)
     size_t heard = FakeWave.Received.size();
 
     SelectOnly(1);
+    PumpMessages();
 
     ASSERT_EQ(10000, PlaybackState.SegmentStart);
     std::vector<Queued> expected = { { 1, Unit, 1, false }, { 0, Unit, 0, false } };
     EXPECT_EQ(expected, WritesFrom(from));
     EXPECT_EQ(1, FakeWaveCount("reset"));    /* one seek for one selection change */
     EXPECT_EQ(0, FakeWaveCount("close"));
-    ExpectPlayingControls(__LINE__);
+    EXPECT_PLAYING_CONTROLS();
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 10000, 10000 + 2 * Unit), after, __LINE__);
+    EXPECT_BYTES(Slice(Data, 10000, 10000 + 2 * Unit), after);
     EXPECT_EQ(0, PlaybackState.CursorSkip);
     EXPECT_EQ((LONG)(20000 - Unit), PlaybackState.RemainingBlocks)
         << "one of the two cursor updates is skipped";
@@ -391,9 +381,8 @@ TEST_F(Playback, SelectingAnotherRowWhilePlayingRefillsBothBuffersFromItsStart)
 
 /* A jump to row 1 of a non-looping playback, at the moment the test's
    wait returns: both buffers are queued again and row 1 plays to its end. */
-void Playback::ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line)
+void Playback::ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void))
 {
-    SCOPED_TRACE(testing::Message() << "from line " << line);
     Load(30000);
     SplitRows("1.25000", "3.75000");
     SetLoop(0);
@@ -408,13 +397,14 @@ void Playback::ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line)
 
     SelectOnly(1);
     PumpMessages();
+    PumpMessages();
 
     EXPECT_EQ(2u, FakeWave.Queue.size());
     while (FakeWave.IsOpen && FakeWaveComplete())
         PumpMessages();
-    ExpectIdle(line);
+    ExpectIdle();
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 10000, 30000), after, line);
+    ExpectBytes(Slice(Data, 10000, 30000), after);
     EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
 }
 
@@ -422,14 +412,14 @@ void Playback::ExpectJumpPlaysSecondRowToItsEnd(bool (*waiting)(void), int line)
    the playback early. */
 TEST_F(Playback, SelectingAnotherRowAfterTheLastChunkPlaysTheNewSegmentToItsEnd)
 {
-    ExpectJumpPlaysSecondRowToItsEnd([] { return !PlaybackState.LastChunk; }, __LINE__);
+    EXPECT_JUMP_PLAYS_SECOND_ROW_TO_ITS_END([] { return !PlaybackState.LastChunk; });
 }
 
 /* After a buffer came back with nothing left to play, only one is queued;
    the jump queues both again. */
 TEST_F(Playback, SelectingAnotherRowWithOneBufferLeftQueuesBothAgain)
 {
-    ExpectJumpPlaysSecondRowToItsEnd([] { return FakeWave.Queue.size() == 2; }, __LINE__);
+    EXPECT_JUMP_PLAYS_SECOND_ROW_TO_ITS_END([] { return FakeWave.Queue.size() == 2; });
 }
 
 TEST_F(Playback, NotificationsLeftByStopChangeNothing)
@@ -445,7 +435,7 @@ TEST_F(Playback, NotificationsLeftByStopChangeNothing)
     PumpMessages();
 
     EXPECT_EQ(expected, CallNamesFrom(from));
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
     EXPECT_EQ(1, PlaybackState.Stopping);
 }
 
@@ -469,7 +459,7 @@ TEST_F(Playback, NotificationsOfAStopDoNotReachAPlaybackStartedAtOnce)
 
     Complete(3);
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 0, 40000), after, __LINE__);
+    EXPECT_BYTES(Slice(Data, 0, 40000), after);
     EXPECT_EQ((LONG)(40000 - 4 * Unit), PlaybackState.RemainingBlocks)
         << "the cursor moved at the start and once per real return";
 }
@@ -501,7 +491,7 @@ TEST_F(Playback, EditsBelowVersionFiveRestartWithoutTheStaleNotifications)
         EXPECT_EQ(2u, FakeWave.Queue.size());
         EXPECT_EQ(opens + 1, FakeWaveCount("open"));
         EXPECT_EQ(closes + 1, FakeWaveCount("close"));
-        ExpectPlayingControls(__LINE__);
+        EXPECT_PLAYING_CONTROLS();
     }
     EXPECT_EQ(0, FakeWave.ClosedWhileQueued);
 }
@@ -518,9 +508,9 @@ TEST_F(Playback, StartWhilePlayingStartsOverWithoutLosingBuffers)
     StartPlayback();
     EXPECT_EQ(GlobalBefore + 2, FakeMemory.LiveGlobal.size());
     std::vector<BYTE> after(FakeWave.Received.begin() + heard, FakeWave.Received.end());
-    ExpectBytes(Slice(Data, 0, 2 * Unit), after, __LINE__);
+    EXPECT_BYTES(Slice(Data, 0, 2 * Unit), after);
     SendCommand(IDM_STOP);
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
 }
 
 TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnly)
@@ -540,7 +530,7 @@ TEST_F(Playback, RefusedFortyEightKilohertzPlaysAtFortyFourOneForThisPlaybackOnl
     std::vector<DWORD> expected = { 48000, 44100, 48000, 44100 };
     EXPECT_EQ(expected, opens);
     EXPECT_TRUE(Boxes().empty());
-    ExpectPlayingControls(__LINE__);
+    EXPECT_PLAYING_CONTROLS();
 }
 
 struct OpenRefusal
@@ -576,7 +566,7 @@ TEST_F(Playback, DeviceRefusalShowsItsReasonAndReleasesFormatAndSource)
         EXPECT_EQ(NULL, WaveDocument.FormatBlock);
         EXPECT_TRUE(FakeMemory.LiveLocal.empty());
         EXPECT_EQ(NULL, WaveDocument.ReadHandle);
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
     }
 }
 
@@ -589,7 +579,7 @@ TEST_F(Playback, BufferAllocationFailureClosesTheDeviceAndRestoresIdleControls)
     EXPECT_EQ(std::vector<std::string>{ "メモリ不足です。" }, BoxTexts());
     EXPECT_EQ(NULL, WaveDocument.ReadHandle);
     EXPECT_EQ(1, FakeWaveCount("close"));
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
 }
 
 /* A source that shrinks after its load: playback stops at the read that
@@ -617,9 +607,9 @@ TEST_F(Playback, ShortReadReportsBufferAndCountAndReleasesEverything)
 
         EXPECT_EQ(std::vector<std::string>{ c.text }, BoxTexts());
         EXPECT_EQ(NULL, WaveDocument.ReadHandle);
-        ExpectBytes(Slice(data, 0, c.sent), FakeWave.Received, __LINE__);
+        EXPECT_BYTES(Slice(data, 0, c.sent), FakeWave.Received);
         EXPECT_FALSE(FakeWave.IsOpen);
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
     }
 }
 
@@ -659,7 +649,7 @@ TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
         EXPECT_EQ(NULL, WaveDocument.ReadHandle);
         EXPECT_EQ(NULL, PlaybackState.WaveHeaders[0]->lpData);
         EXPECT_EQ(NULL, PlaybackState.WaveHeaders[1]->lpData);
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
         PumpMessages();
         EXPECT_EQ(c.Calls, CallNamesFrom(failed + 1)) << "a returned buffer is not queued again";
     }
@@ -676,7 +666,7 @@ TEST_F(Playback, MissingWaveHeaderRefusesToPlay)
 
     EXPECT_EQ(std::vector<std::string>{ "メモリ不足です。" }, BoxTexts());
     EXPECT_EQ(0, FakeWaveCount("open"));
-    ExpectIdle(__LINE__);
+    EXPECT_IDLE();
 }
 
 TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
@@ -689,17 +679,17 @@ TEST_F(Playback, ControlsWhilePlayingAndAfterStopAndEnd)
         Load(3000);
         SetLoop(0);
         Play();
-        ExpectPlayingControls(__LINE__);
+        EXPECT_PLAYING_CONTROLS();
         EXPECT_COMMAND(IDM_LOOP, version >= 0x500);
 
         Complete();
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
         EXPECT_COMMAND(IDM_LOOP, true);
 
         Play();
         SendCommand(IDM_STOP);
         PumpMessages();
-        ExpectIdle(__LINE__);
+        EXPECT_IDLE();
         EXPECT_COMMAND(IDM_LOOP, true);
         EXPECT_FALSE(MenuEnabled(IDM_SAVE)) << "the first row still carries the source's name";
     }
@@ -721,9 +711,10 @@ TEST_F(Playback, ReplacedSourceIsRefusedAndOnceBackPlaysTheSelectedRow)
     EXPECT_EQ(std::vector<std::string>{ "ファイルが変更されています。" }, BoxTexts());
     EXPECT_TRUE(FakeWave.Received.empty());
     SelectOnly(1);
+    PumpMessages();
     WriteBytes(WaveDocument.DocumentPath, original);
     Play();
-    ExpectBytes(Slice(Data, 4000, 8000), FakeWave.Received, __LINE__);
+    EXPECT_BYTES(Slice(Data, 4000, 8000), FakeWave.Received);
 }
 
 TEST_F(Playback, DestroyingTheMainWindowWhilePlayingReleasesDeviceAndBuffers)
