@@ -17,6 +17,16 @@ struct AUDIOBUFFER
     BYTE   *Data;                     /* locked address */
 };
 
+/* Where each written buffer's sound lies in the device's count of bytes
+   played, so that the count can be turned back into a place in the data. */
+struct HEARDSOUND
+{
+    LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
+    DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
+    DWORD       DeviceEnd[2];
+    DWORD       DeviceBytes;          /* bytes written since the open or last reset */
+};
+
 /* Streaming playback and the play cursor; one instance, PlaybackState. */
 struct PLAYBACKSTATE
 {
@@ -41,12 +51,7 @@ struct PLAYBACKSTATE
     int         Stopping;
     int         CursorSkip;
     int         LastChunk;
-    /* Where each buffer's sound lies, so that the device's count of bytes
-       played can be turned back into a place in the data. */
-    LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
-    DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
-    DWORD       DeviceEnd[2];
-    DWORD       DeviceBytes;          /* bytes written since the open or last reset */
+    HEARDSOUND  Heard;
 };
 
 extern PLAYBACKSTATE PlaybackState;
@@ -66,7 +71,11 @@ void AbandonPlayback(void);
 void EndPlayback(void);
 void ResetPlayCursor(void);
 void SeekPlayback(LONG position);
-LONG PlayedOffset(void);
+
+/* what is heard */
+void RestartDeviceCount(LONG position);   /* opened or reset: the count starts at position */
+void NoteWritten(int i, LONG from);       /* buffer i, from that data offset, queued */
+LONG PlayedOffset(void);                  /* data offset heard now; -1 when not known */
 
 /* cursor */
 void DrawPlayCursor(int erase);
