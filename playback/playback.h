@@ -18,13 +18,17 @@ struct AUDIOBUFFER
 };
 
 /* Where each written buffer's sound lies in the device's count of bytes
-   played, so that the count can be turned back into a place in the data. */
+   played, and the last point of that count the device is known to have
+   played, with when: from these, what the listener hears. */
 struct HEARDSOUND
 {
     LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
     DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
     DWORD       DeviceEnd[2];
     DWORD       DeviceBytes;          /* bytes written since the open or last reset */
+    DWORD       MarkBytes;            /* a point of the count played, */
+    LONG        MarkTime;             /* and when (message time, ms) */
+    DWORD       BytesPerSec;          /* as the device plays: the rate it opened at */
 };
 
 /* Streaming playback and the play cursor; one instance, PlaybackState. */
@@ -73,8 +77,10 @@ void ResetPlayCursor(void);
 void SeekPlayback(LONG position);
 
 /* what is heard */
+void NoteDeviceFormat(const WAVEFORMATEX *format);  /* the device opened with it */
 void RestartDeviceCount(LONG position);   /* opened or reset: the count starts at position */
 void NoteWritten(int i, LONG from);       /* buffer i, from that data offset, queued */
+void NoteReturned(int i);                 /* buffer i given back */
 LONG PlayedOffset(void);                  /* data offset heard now; -1 when not known */
 
 /* cursor */

@@ -230,6 +230,7 @@ void StartPlayback(void)
         CloseDevice();
     if (!OpenDevice())
         return;
+    NoteDeviceFormat(WaveDocument.FormatBlock);
     ReleaseFormatBlock();
 
     SetIdleControls(0);
@@ -309,6 +310,7 @@ void OnBufferDone(WAVEHDR *header)
         return;
     i = LOWORD(header->dwUser);
     marked = HIWORD(header->dwUser) != 0;
+    NoteReturned(i);
 
     from = ReadOffset();
     n = TakeChunk();

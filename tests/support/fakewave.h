@@ -1,7 +1,8 @@
 /* A wave-output device under the test's control. The program's calls to
    waveOutOpen, waveOutPrepareHeader, waveOutWrite, waveOutUnprepareHeader,
    waveOutReset, waveOutClose and waveOutGetPosition reach this double through the import
-   table; with Enabled false every call goes on to the real winmm. */
+   table, and so does GetMessageTime, the clock of the device's notices; with
+   Enabled false every call goes on to the real system. */
 #ifndef PELNOR_TEST_FAKEWAVE_H
 #define PELNOR_TEST_FAKEWAVE_H
 
@@ -39,6 +40,7 @@ struct FAKEWAVEOUT
     DWORD                     Played;         /* position in bytes since the open or last reset:
                                                  completions add to it, a test may set it */
     MMRESULT                  PositionResult; /* answer of waveOutGetPosition */
+    LONG                      Now;            /* ms: GetMessageTime of whatever is handled */
 };
 
 extern FAKEWAVEOUT FakeWave;
