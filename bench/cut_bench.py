@@ -22,6 +22,7 @@ the BUILD of its architecture (its session folder is BUILD/cut-bench).
 """
 import argparse
 import array
+import bisect
 import ctypes
 import ctypes.util
 import json
@@ -85,7 +86,8 @@ class Recorder:
 
     def __init__(self, env):
         self.data = bytearray()
-        self.arrivals = []            # (monotonic time, frames received by then)
+        self.arrivals = []            # (time, frames received by then)
+        self.times = []
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
             ["parec", "--latency-msec=10", "-d", "bench.monitor", "--format=s16le",
@@ -104,6 +106,7 @@ class Recorder:
             with self.lock:
                 self.data += piece
                 self.arrivals.append((at, len(self.data) // 4))
+                self.times.append(at)
 
     def stop(self):
         self.process.terminate()
@@ -133,10 +136,11 @@ class Recorder:
         show it (the sink's clock drifts from this one by about 0.2 ms a
         second; a reset may have the sink render a stretch again)."""
         with self.lock:
-            near = [t - n / RATE for t, n in self.arrivals if around - 2 < t <= around]
-            if not near:
-                near = [t - n / RATE for t, n in self.arrivals[:1]]
-        return min(near)
+            if not self.arrivals:
+                return around
+            low = bisect.bisect_right(self.times, around - 2)
+            high = max(bisect.bisect_right(self.times, around), low + 1)
+            return min(t - n / RATE for t, n in self.arrivals[low:high])
 
     def latest(self):
         """(position, time received) of the last frame, or None in silence."""
@@ -146,25 +150,47 @@ class Recorder:
             return None
         return pos, self.offset(now()) + n / RATE
 
-    def positions_since(self, when):
-        n = max(0, round((when - self.offset(when)) * RATE))
-        with self.lock:
-            samples = array.array("h", bytes(self.data[n * 4:len(self.data) // 4 * 4]))
-        return [decode(samples[i], samples[i + 1]) for i in range(0, len(samples), 2)]
+    def index(self, when):
+        return max(0, round((when - self.offset(when)) * RATE))
+
+    def sampled_since(self, when, step=RATE // 100):
+        """(frame, position) every 10 ms from `when` on: cheap enough to
+        poll while the program plays on the same two processors."""
+        n = self.index(when)
+        return [(i, self.position(i)) for i in range(n, self.frames(), step)]
 
     def silent_since(self, when):
-        return all(p is None for p in self.positions_since(when))
+        return all(pos is None for _, pos in self.sampled_since(when))
 
     def wrap_since(self, when):
         """The last position before the first wrap since `when` (a jump
         back by more than 0.3 s), or None."""
         before = None
-        for pos in self.positions_since(when):
-            if pos is not None and before is not None and pos < before - 0.3 * RATE:
-                return before
+        for i, pos in self.sampled_since(when):
+            if pos is not None and before is not None and pos < before[1] - 0.3 * RATE:
+                last = before[1]
+                for n in range(before[0] + 1, i):
+                    here = self.position(n)
+                    if here is not None and here < last - 0.3 * RATE:
+                        break
+                    if here is not None:
+                        last = here
+                return last
             if pos is not None:
-                before = pos
+                before = (i, pos)
         return None
+
+    def dropouts(self, since, until):
+        """Stretches of silence the sink received between two moments, and
+        their length in ms."""
+        count, frames, before = 0, 0, None
+        for n in range(self.index(since), min(self.index(until), self.frames())):
+            pos = self.position(n)
+            if pos is None:
+                frames += 1
+                count += before is not None
+            before = pos
+        return count, frames / RATE * 1000
 
     def heard_at(self, when):
         """The position the sink received at time `when`, None when the
@@ -225,11 +251,11 @@ def wait_sound(rec, seconds=5):
 
 
 def wrap_time(rec, end):
-    """When the sink will receive the end of the pass now playing."""
-    latest = rec.latest()
-    if latest is None:
+    """When the sink will receive the end of the pass now playing; None
+    when it has received nothing for 3 s."""
+    if not wait_sound(rec, 3):
         return None
-    pos, at = latest
+    pos, at = rec.latest() or (end, now())
     return at + (end - pos) / RATE
 
 
@@ -327,16 +353,21 @@ def along(cut, heard, start, end):
     return min((cut - heard, cut - heard - span, cut - heard + span), key=abs)
 
 
-def measure(rec, moments, cuts):
+def measure(rec, sounding, moments, cuts):
+    """Per press: (into the pass, cut - heard in ms, the key event's
+    spread, dropouts since the playback last started), None when the
+    sink was not receiving one steady stream at the press."""
     rows, start, end = [], 0, FRAMES
+    since = sounding
     for (moment, spread, back), cut in zip(moments, cuts):
         heard = rec.heard_at(moment)
         if heard is None or not start <= heard < end:
             rows.append(None)
         else:
-            rows.append(((heard - start) / RATE, heard, cut,
-                         along(cut, heard, start, end) / RATE * 1000, spread))
+            rows.append(((heard - start) / RATE, along(cut, heard, start, end) / RATE * 1000,
+                         spread, rec.dropouts(since, moment)))
         start, end = (start, cut) if back else (cut, end)
+        since = moment + 0.3
     return rows
 
 
@@ -443,6 +474,7 @@ def session(build, exe, presses, rng):
         keys.press("p")
         if not wait_sound(rec, 10):
             return failure("nothing reached the sink"), None
+        sounding = now()
         moments = drive(rec, keys, presses, rng)
         keys.press("s")
         time.sleep(0.5)
@@ -451,7 +483,7 @@ def session(build, exe, presses, rng):
         found = saved(work, len(moments) + 1)
         rec.save(os.path.join(folder, "record"), moments)
         cuts = cuts_from(found, [m[2] for m in moments])
-        return None, (measure(rec, moments, cuts), versions(env))
+        return None, (measure(rec, sounding, moments, cuts), versions(env))
     except (ValueError, OSError, wave.Error) as error:
         return f"cannot read the result: {error}", None
     finally:
@@ -472,23 +504,33 @@ def session(build, exe, presses, rng):
         xvfb.wait()
 
 
+def summary(what, figures):
+    if not figures:
+        return
+    worst = max(figures, key=abs)
+    within = sum(-25 <= f <= 25 for f in figures)
+    print(f"  {what}: median {statistics.median(figures):+.1f} ms, worst {worst:+.1f} ms, "
+          f"within 25 ms: {within} of {len(figures)}")
+
+
 def report(label, rows, wine, server):
     print(f"{label}: {wine}, PulseAudio {server} null sink, parec --latency-msec=10")
-    print("  press  moment          into pass   cut - heard   key event")
-    figures = []
+    print("  press  moment          into pass   cut - heard   key event   dropouts before")
+    figures, steady = [], []
     for k, row in enumerate(rows, 1):
         if row is None:
             print(f"  {k:5}  (no steady sound at the press)")
             continue
-        into, heard, cut, ms, spread = row
+        into, ms, spread, (drops, silence) = row
         what = f"wrap +{into * 1000:3.0f} ms" if into < WRAP_WINDOW else "during pass"
-        print(f"  {k:5}  {what:14}  {into:7.3f} s  {ms:+9.1f} ms  {spread * 1000:5.1f} ms")
+        gaps = f"{drops} ({silence:.0f} ms)" if drops else "none"
+        print(f"  {k:5}  {what:14}  {into:7.3f} s  {ms:+9.1f} ms  {spread * 1000:6.1f} ms   {gaps}")
         figures.append(ms)
-    if figures:
-        worst = max(figures, key=abs)
-        within = sum(-25 <= f <= 25 for f in figures)
-        print(f"  median {statistics.median(figures):+.1f} ms, worst {worst:+.1f} ms, "
-              f"within 25 ms: {within} of {len(figures)}")
+        if not drops:
+            steady.append(ms)
+    summary("all presses", figures)
+    summary("no dropout since the playback started", steady)
+    print(f"  load average {os.getloadavg()[0]:.1f}")
     sys.stdout.flush()
 
 
