@@ -2,9 +2,9 @@
 """Where D cuts while playing, against what the sound server received.
 
 For each program: a private Xvfb, a made-up home with its own PulseAudio
-server whose one sink is a null sink, and the program on the display prefix
-as scripts/run starts it on a display (tools/xrun, DISPLAY set, Wine's own
-choice of sound driver). The source tells its own position in every frame
+server whose one sink is a null sink (silence played into it throughout),
+and the program on the display prefix as scripts/run starts it on a
+display (tools/xrun, DISPLAY set, Wine's own choice of sound driver). The source tells its own position in every frame
 (left: the frame number's low 16 bits, right: its high bits in steps of
 1024, never 0, so that silence reads as no position). While parec records
 the sink's monitor, D is pressed (through XTEST, timed to well under a
@@ -13,7 +13,8 @@ millisecond) at random moments during a pass and at random moments within
 saved. For each press: the cut (the saved pieces'
 bounds) minus the position the sink was receiving when the key went down,
 in ms along what was heard (a cut at the end of a pass is just before the
-start of the next).
+start of the next), and the dropouts (silence) the sink received since the
+playback last started: Wine's clock loses step with the sink at each.
 
     bench/cut_bench.py [--presses N] [--seed N] [--program EXE]... BUILD...
 
@@ -41,7 +42,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from hostcheck import wait_for, xdotool  # noqa: E402
 
 RATE = 44100
-SECONDS = 14
+SECONDS = 20
 FRAMES = RATE * SECONDS
 BASE = "cut"
 WRAP_WINDOW = 0.2          # s: presses this soon after a wrap
@@ -271,7 +272,7 @@ def drive(rec, keys, presses, rng):
         wrap = wrap_time(rec, end)
         if wrap is None:
             break
-        delay = rng.uniform(0.4, 1.5)
+        delay = rng.uniform(0.0, 1.0)
         if k % 2 == 1 or base + delay + 0.5 > wrap:
             while wrap is not None and wrap - now() > 0.4:
                 time.sleep(min(1.0, wrap - now() - 0.3))
