@@ -17,6 +17,20 @@ struct AUDIOBUFFER
     BYTE   *Data;                     /* locked address */
 };
 
+/* Where each written buffer's sound lies in the device's count of bytes
+   played, and the last point of that count the device is known to have
+   played, with when: from these, what the listener hears. */
+struct HEARDSOUND
+{
+    LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
+    DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
+    DWORD       DeviceEnd[2];
+    DWORD       DeviceBytes;          /* bytes written since the open or last reset */
+    DWORD       MarkBytes;            /* a point of the count played, */
+    LONG        MarkTime;             /* and when (message time, ms) */
+    DWORD       BytesPerSec;          /* as the device plays: the rate it opened at */
+};
+
 /* Streaming playback and the play cursor; one instance, PlaybackState. */
 struct PLAYBACKSTATE
 {
@@ -42,12 +56,7 @@ struct PLAYBACKSTATE
     int         Stopping;
     int         CursorSkip;
     int         LastChunk;
-    /* Where each buffer's sound lies, so that the device's count of bytes
-       played can be turned back into a place in the data. */
-    LONG        ChunkStart[2];        /* data offset of the buffer's first byte */
-    DWORD       DeviceStart[2];       /* the buffer's bytes in the device's count */
-    DWORD       DeviceEnd[2];
-    DWORD       DeviceBytes;          /* bytes written since the open or last reset */
+    HEARDSOUND  Heard;
 };
 
 extern PLAYBACKSTATE PlaybackState;
@@ -67,7 +76,13 @@ void AbandonPlayback(void);
 void EndPlayback(void);
 void ResetPlayCursor(void);
 void SeekPlayback(LONG position);
-LONG PlayedOffset(void);
+
+/* what is heard */
+void NoteDeviceFormat(const WAVEFORMATEX *format);  /* the device opened with it */
+void RestartDeviceCount(LONG position);   /* opened or reset: the count starts at position */
+void NoteWritten(int i, LONG from);       /* buffer i, from that data offset, queued */
+void NoteReturned(int i);                 /* buffer i given back */
+LONG PlayedOffset(void);                  /* data offset heard now; -1 when not known */
 
 /* cursor */
 void DrawPlayCursor(int erase);

@@ -76,30 +76,6 @@ static DWORD TakeChunk(void)
     return PlaybackState.LastChunk ? WaveDocument.BytesLeft : PlaybackState.BytesPerBuffer;
 }
 
-/* The device counts the bytes it has played since it was opened or last
-   reset; until something is written that count stands at `position`. */
-static void RestartDeviceCount(LONG position)
-{
-    int i;
-
-    PlaybackState.DeviceBytes = 0;
-    for (i = 0; i < 2; i++)
-    {
-        PlaybackState.ChunkStart[i] = position;
-        PlaybackState.DeviceStart[i] = 0;
-        PlaybackState.DeviceEnd[i] = 0;
-    }
-}
-
-/* Each buffer written takes the next stretch of the device's count. */
-static void NoteWritten(int i, LONG from)
-{
-    PlaybackState.ChunkStart[i] = from;
-    PlaybackState.DeviceStart[i] = PlaybackState.DeviceBytes;
-    PlaybackState.DeviceBytes += PlaybackState.LoadedBytes[i];
-    PlaybackState.DeviceEnd[i] = PlaybackState.DeviceBytes;
-}
-
 /* While looping, the end of a pass leads straight into the next one. */
 static void WrapPass(void)
 {
@@ -250,6 +226,7 @@ void StartPlayback(void)
         CloseDevice();
     if (!OpenDevice())
         return;
+    NoteDeviceFormat(WaveDocument.FormatBlock);
     ReleaseFormatBlock();
 
     SetIdleControls(0);
@@ -329,6 +306,7 @@ void OnBufferDone(WAVEHDR *header)
         return;
     i = LOWORD(header->dwUser);
     marked = HIWORD(header->dwUser) != 0;
+    NoteReturned(i);
 
     from = ReadOffset();
     n = TakeChunk();
@@ -423,47 +401,4 @@ void SeekPlayback(LONG position)
             PostMessageA(App.MainWindow, MM_WOM_DONE, (WPARAM)PlaybackState.OutputDevice, (LPARAM)header);
         }
     }
-}
-
-/* Sound systems report a position ahead of what is heard (Wine on
-   PulseAudio by 80 to 100 ms); winmm cannot say by how much. */
-#define DeviceLeadMs  120
-
-/* The data offset of the sound the device is playing, in whole blocks:
-   its count of bytes played falls in the stretch of one written buffer.
-   Where two stretches meet it counts as the end of the earlier one, so
-   that the end of a pass stays its end. Within the device's lead after a
-   loop wrap the end of the previous pass is still being heard, so that
-   is where it counts too. -1 while stopped or when the device does not
-   tell. */
-LONG PlayedOffset(void)
-{
-    MMTIME time = {};
-    DWORD align = WaveDocument.blockalign > 0 ? (DWORD)WaveDocument.blockalign : 1;
-    DWORD lead = WaveDocument.BytesPerSec / 1000 * DeviceLeadMs;
-    DWORD into, best = 0;
-    LONG offset = -1;
-    int i;
-
-    if (!PlaybackState.Playing || !PlaybackState.OutputDevice)
-        return -1;
-    time.wType = TIME_BYTES;
-    if (waveOutGetPosition(PlaybackState.OutputDevice, &time, sizeof(time)) != MMSYSERR_NOERROR
-            || time.wType != TIME_BYTES)
-        return -1;
-    for (i = 0; i < 2; i++)
-    {
-        into = time.u.cb - PlaybackState.DeviceStart[i];
-        if (into > PlaybackState.DeviceEnd[i] - PlaybackState.DeviceStart[i])
-            continue;
-        if (offset >= 0 && into <= best)
-            continue;
-        best = into;
-        offset = PlaybackState.ChunkStart[i] + (LONG)(into - into % align);
-        /* a buffer that starts a pass after earlier sound was a wrap */
-        if (PlaybackState.ChunkStart[i] == PlaybackState.SegmentStart && PlaybackState.DeviceStart[i] > 0
-            && into < lead)
-            offset = PlaybackState.SegmentEnd;
-    }
-    return offset;
 }

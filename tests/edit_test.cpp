@@ -330,6 +330,8 @@ protected:
         SendCommand(IDM_PLAY);
         ASSERT_TRUE(PlaybackState.Playing);
         FakeWave.Played = played;
+        /* the moment the device has played that much, in ms since the start */
+        FakeWave.Now = (LONG)((ULONGLONG)played * 1000 / WaveDocument.BytesPerSec);
         *calls = FakeWave.Calls.size();
         *heard = FakeWave.Received.size();
         SendCommand(id);
@@ -410,20 +412,26 @@ TEST_F(EditWhilePlaying, JoinBelowVersion5RestartsAtMergedRow)
 }
 
 /* The device's count of bytes played, turned back into a place in the
-   segment: past a pressed play start, wraps and seeks. The device runs
-   up to 120 ms (960 bytes here) ahead of what is heard. */
+   segment: past a pressed play start, wraps and seeks. The device reports
+   more than has been played; what is heard is the end of the buffer it
+   gave back last, moved on by the time since (the double's clock: when
+   each notice and the press came; 8 bytes a ms here). */
 TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
 {
-    struct { const char *what; LONG playStart; int returned; LONG seek; DWORD played; LONG cut; } cases[] = {
-        { "first pass", 0, 0, -1, 5000, 5000 },
-        { "first pass from a pressed point", 4000, 0, -1, 3000, 7000 },
-        { "after a wrap", 0, 2, -1, 25000, 1000 },
-        { "exactly at a pass end", 0, 2, -1, 24000, 24000 },
-        { "just after a pass end: within the device's lead, the pass heard", 0, 2, -1, 24001, 24000 },
-        { "the last of the lead", 0, 2, -1, 24959, 24000 },
-        { "past the lead: the new pass", 0, 2, -1, 24960, 960 },
-        { "after a seek", 0, 1, 8000, 2000, 10000 },
-        { "no position from the device: the read position", 0, 0, -1, MAXDWORD, 16384 },
+    struct { const char *what; LONG playStart; std::vector<LONG> returnedAt; LONG seek;
+             DWORD played; LONG pressAt; LONG cut; } cases[] = {
+        { "first pass: the time since the first write", 0, {}, -1, 6000, 625, 5000 },
+        { "never past the count the device reports", 0, {}, -1, 5000, 1000, 5000 },
+        { "first pass from a pressed point", 4000, {}, -1, 4000, 375, 7000 },
+        { "a buffer back: its end and the time since", 0, { 1100 }, -1, 11000, 1200, 8992 },
+        { "pressed before the last notice: the buffer being played", 0, { 1024, 2048 }, -1,
+          20000, 2000, 16384 },
+        { "after a wrap", 0, { 1024, 2048 }, -1, 26000, 3125, 1000 },
+        { "exactly at a pass end", 0, { 1024, 2048 }, -1, 26000, 3000, 24000 },
+        { "just before a pass end", 0, { 1024, 2048 }, -1, 26000, 2990, 23920 },
+        { "just after a pass end: the new pass", 0, { 1024, 2048 }, -1, 26000, 3001, 8 },
+        { "after a seek: the time since the refills", 0, { 1024 }, 8000, 2500, 1350, 10000 },
+        { "no position from the device: the read position", 0, {}, -1, MAXDWORD, 625, 16384 },
     };
     App.PlatformVersion = 0x500;
     for (const auto &c : cases)
@@ -431,14 +439,21 @@ TEST_F(EditWhilePlaying, DivideCutsWhereTheDeviceIsPlaying)
         SCOPED_TRACE(c.what);
         SetRows({ { "voice", "0.00000", "3.00000", "3.00000" } }, 0);
         PlaybackState.PlayStart = c.playStart;
+        FakeWave.Now = 0;
         SendCommand(IDM_PLAY);
-        for (int i = 0; i < c.returned && FakeWaveComplete(); i++)
+        for (LONG at : c.returnedAt)
+        {
+            FakeWave.Now = at;
+            ASSERT_TRUE(FakeWaveComplete());
             PumpMessages();
+        }
+        FakeWave.Now = 1100;                /* the seek, and the refills it brings */
         if (c.seek >= 0)
             SeekPlayback(c.seek);
         PumpMessages();
         FakeWave.Played = c.played;
         FakeWave.PositionResult = c.played == MAXDWORD ? MMSYSERR_NOTSUPPORTED : MMSYSERR_NOERROR;
+        FakeWave.Now = c.pressAt;
         size_t heard = FakeWave.Received.size();
 
         SendCommand(IDM_DIVIDE);

@@ -12,6 +12,12 @@ static void *RealWinmm(const char *name)
     return (void *)GetProcAddress(winmm, name);
 }
 
+static void *RealUser32(const char *name)
+{
+    static HMODULE user32 = LoadLibraryA("user32.dll");
+    return (void *)GetProcAddress(user32, name);
+}
+
 void FakeWaveReset(bool enabled)
 {
     FakeWave = FAKEWAVEOUT();
@@ -178,6 +184,14 @@ static MMRESULT WINAPI FakeGetPosition(HWAVEOUT device, LPMMTIME time, UINT size
     return MMSYSERR_NOERROR;
 }
 
+static LONG WINAPI FakeMessageTime(void)
+{
+    typedef LONG (WINAPI *TIMECALL)(void);
+    if (!FakeWave.Enabled)
+        return ((TIMECALL)RealUser32("GetMessageTime"))();
+    return FakeWave.Now;
+}
+
 static LONG WINAPI FakeSeek(HMMIO file, LONG offset, int origin)
 {
     typedef LONG (WINAPI *SEEKCALL)(HMMIO, LONG, int);
@@ -186,7 +200,7 @@ static LONG WINAPI FakeSeek(HMMIO file, LONG offset, int origin)
     return ((SEEKCALL)RealWinmm("mmioSeek"))(file, offset, origin);
 }
 
-/* The program calls winmm through these import pointers. */
+/* The program calls winmm and the message clock through these import pointers. */
 IMPORT_DOUBLE(waveOutOpen,            24, FakeOpen);
 IMPORT_DOUBLE(waveOutPrepareHeader,   12, FakePrepare);
 IMPORT_DOUBLE(waveOutUnprepareHeader, 12, FakeUnprepare);
@@ -194,6 +208,7 @@ IMPORT_DOUBLE(waveOutWrite,           12, FakeWrite);
 IMPORT_DOUBLE(waveOutReset,            4, FakeReset);
 IMPORT_DOUBLE(waveOutClose,            4, FakeClose);
 IMPORT_DOUBLE(waveOutGetPosition,     12, FakeGetPosition);
+IMPORT_DOUBLE(GetMessageTime,          0, FakeMessageTime);
 IMPORT_DOUBLE(mmioSeek,               12, FakeSeek);
 
 }

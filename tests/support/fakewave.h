@@ -1,7 +1,8 @@
 /* A wave-output device under the test's control. The program's calls to
    waveOutOpen, waveOutPrepareHeader, waveOutWrite, waveOutUnprepareHeader,
    waveOutReset, waveOutClose and waveOutGetPosition reach this double through the import
-   table; with Enabled false every call goes on to the real winmm. */
+   table, and so does GetMessageTime, the clock of the device's notices; with
+   Enabled false every call goes on to the real system. */
 #ifndef PELNOR_TEST_FAKEWAVE_H
 #define PELNOR_TEST_FAKEWAVE_H
 
@@ -43,6 +44,7 @@ struct FAKEWAVEOUT
        device double is enabled, except a seek from the start to this file
        position, which fails (-1); 0: none fails. */
     LONG                      FailSeekTo;
+    LONG                      Now;            /* ms: GetMessageTime of whatever is handled */
 };
 
 extern FAKEWAVEOUT FakeWave;
