@@ -62,19 +62,32 @@ struct PLAYBACKSTATE
 extern PLAYBACKSTATE PlaybackState;
 
 /* buffers */
+/* BytesPerBuffer for a format (the playing time of BufferUnit frames at
+   the base rate, in whole blocks), and the cursor's blocks to go. */
 void ComputeBufferSize(const WAVEFORMATEX *format);
+/* 1 with both audio buffers allocated and locked; 0 after a reported
+   failure, with the source closed. */
 int  AllocPlayBuffers(void);
-void FreePlayBuffers(void);
+void FreePlayBuffers(void);           /* unlocks and frees what is there */
 void AllocWaveHeaders(void);          /* at the main window's creation */
 void FreeWaveHeaders(void);           /* at its destruction */
 
-/* streaming */
-void StartPlayback(void);
-void OnBufferDone(WAVEHDR *header);
+/* streaming; a playback ends in one of three ways: StopPlayback, the
+   return of the last buffer without Loop, or a failure reported in a box,
+   each releasing all it took and leaving the controls idle */
+/* The user's Stop: silence, device closed, buffers freed, controls idle. */
 void StopPlayback(void);
+/* The program is ending: everything released, no control touched. */
 void AbandonPlayback(void);
-void EndPlayback(void);
+/* Plays the play range from PlayStart, validating the source first when
+   it is not held; every refusal is reported. */
+void StartPlayback(void);
+/* MM_WOM_DONE: refills and queues the buffer again, wraps with Loop, or
+   ends the playback with the last one. */
+void OnBufferDone(WAVEHDR *header);
+/* The cursor starts again from the left at the next buffer. */
 void ResetPlayCursor(void);
+/* Moves the sound to a data offset: while playing, at once. */
 void SeekPlayback(LONG position);
 
 /* what is heard */
@@ -85,7 +98,9 @@ void NoteReturned(int i);                 /* buffer i given back */
 LONG PlayedOffset(void);                  /* data offset heard now; -1 when not known */
 
 /* cursor */
+/* Moves the inverted band to the column of the blocks still to play. */
 void DrawPlayCursor(int erase);
+/* The band joins the next painting, which wipes it whole. */
 void ForgetPlayCursor(void);
 
 #endif

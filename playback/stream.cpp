@@ -275,6 +275,16 @@ static int IsCurrentNotice(WAVEHDR *header)
 
 /* A refill that cannot read its bytes ends the playback rather than hand
    the device what the buffer held before. */
+/* The last buffer of a range without Loop has come back: the device is
+   already closed, the buffers go and the controls return to idle. */
+static void EndPlayback(void)
+{
+    SetStopControl(0);
+    FreePlayBuffers();
+    PlaybackState.Playing = 0;
+    SetIdleControls(1);
+}
+
 static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
 {
     if (mmioRead(WaveDocument.ReadHandle, (HPSTR)PlaybackState.AudioBuffers[i].Data, (LONG)n) != (LONG)n)
@@ -289,9 +299,15 @@ static void Requeue(int i, WAVEHDR *header, LONG from, DWORD n)
         header->dwUser |= LastBufferMark;
     else
         header->dwUser = (DWORD_PTR)i;
-    waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES);
-    if (waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) == MMSYSERR_NOERROR)
-        NoteWritten(i, from);
+    /* a buffer the device does not take back would leave the playback
+       waiting for a notice that never comes */
+    if (waveOutPrepareHeader(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR
+        || waveOutWrite(PlaybackState.OutputDevice, header, WAVEHDR_BYTES) != MMSYSERR_NOERROR)
+    {
+        FailPlayback("デバイスへの出力に失敗しました。");
+        return;
+    }
+    NoteWritten(i, from);
     WrapPass();
 }
 
@@ -354,14 +370,6 @@ void AbandonPlayback(void)
     CloseSourceFile();
     FreePlayBuffers();
     PlaybackState.Playing = 0;
-}
-
-void EndPlayback(void)
-{
-    SetStopControl(0);
-    FreePlayBuffers();
-    PlaybackState.Playing = 0;
-    SetIdleControls(1);
 }
 
 void ResetPlayCursor(void)

@@ -618,15 +618,18 @@ struct QueueFailure
     int         PrepareAt, WriteAt;
     const char *Text;
     std::vector<std::string> Calls;     /* after the failing call */
+    int         Returned;               /* buffers given back first: a refill fails */
 };
 
 TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
 {
     const QueueFailure cases[] = {
-        { 1, 0, "ウェーブヘッダーの準備ができません", { "close" } },
-        { 2, 0, "ウェーブヘッダーの準備ができません", { "reset", "unprepare", "close" } },
-        { 0, 1, "デバイスへの出力に失敗しました。", { "unprepare", "close" } },
-        { 0, 2, "デバイスへの出力に失敗しました。", { "reset", "unprepare", "unprepare", "close" } },
+        { 1, 0, "ウェーブヘッダーの準備ができません", { "close" }, 0 },
+        { 2, 0, "ウェーブヘッダーの準備ができません", { "reset", "unprepare", "close" }, 0 },
+        { 0, 1, "デバイスへの出力に失敗しました。", { "unprepare", "close" }, 0 },
+        { 0, 2, "デバイスへの出力に失敗しました。", { "reset", "unprepare", "unprepare", "close" }, 0 },
+        { 3, 0, "デバイスへの出力に失敗しました。", { "reset", "unprepare", "unprepare", "close" }, 1 },
+        { 0, 3, "デバイスへの出力に失敗しました。", { "reset", "unprepare", "unprepare", "close" }, 1 },
     };
     for (const QueueFailure &c : cases)
     {
@@ -638,6 +641,7 @@ TEST_F(Playback, QueueFailureReportsAndTakesEveryBufferBackBeforeClosing)
         FakeWave.FailPrepareAt = c.PrepareAt;
         FakeWave.FailWriteAt = c.WriteAt;
         Play();
+        Complete(c.Returned);
 
         EXPECT_EQ(std::vector<std::string>{ c.Text }, BoxTexts());
         std::vector<FakeWaveCall> calls = FakeWaveCallsFrom(0);
